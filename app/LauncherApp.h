@@ -1,0 +1,70 @@
+// The launcher: one application object whose member functions are the whole
+// program. The command front end lives in app/, copy management in copies/.
+#pragma once
+
+#include "platform/Afx.h"
+
+class CLauncherApp : public CWinApp
+{
+public:
+    CLauncherApp();
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // Commands
+    void ShowCommands();
+    void RunLaunch();
+    void RunDelete();
+    void RunRepair();
+
+    // Medium and viewer start
+    BOOL LocateMedia();
+    CString ReadVersionStamp(CString pattern);
+    void LaunchBestCopy();
+    void StartViewer(CString folder);
+
+    // Versions
+    int NextVersionNumber(const CString& text, int& cursor);
+    BOOL IsVersionAtLeast(const CString& candidate, const CString& reference);
+
+    // Copy locations
+    CString GetAllUsersFolder();
+    BOOL IsFolderWritable(CString folder);
+    BOOL ProbeSharedLocation(int collect);
+    BOOL ProbeTempLocation(int collect);
+    BOOL ProbeProfileLocations(int collect);
+    BOOL ProbeCopies();
+
+    // Space check
+    BOOL HasRoomForCopy();
+    ULONGLONG GetFolderSize(CString folder, DWORD clusterSize);
+
+    // Folder operations
+    int DeleteFolder(LPCSTR folder);
+    BOOL CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move);
+    BOOL InstallCopy();
+
+    // Launcher state
+    CString m_strMediaVersion;      // version stamp of the viewer on the medium
+    BOOL m_bCopyAllowed;            // 0 once the medium is on neither a fixed nor an optical drive
+    CString m_strMediaRoot;         // two folders above the launcher's own folder
+    CString m_strCopyTarget;        // copy folder chosen to receive a copy; empty: none
+    CString m_strCopySource;        // media root, or an up-to-date copy folder to move
+    CStringArray m_arrStaleCopies;  // copy folders to delete
+    CString m_strSharedCopy;        // up-to-date copy in the shared location
+    CString m_strTempCopy;          // up-to-date copy in the temp location
+    CString m_strProfileCopy;       // up-to-date copy in a profile location
+
+private:
+    CString GetOwnPath();
+    ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
+    BOOL HoldsFolderLink(const CString& folder);
+    BOOL RemoveFolderLinks(const CString& folder);
+    void DeleteLeftover(const CString& folder);
+    BOOL MoveCopyIntoPlace(const CString& staging);
+};
+
+// A copy is put together under this name beside its copy folder and takes the
+// copy folder's name only once it is complete.
+const char STAGING_SUFFIX[] = ".partial";

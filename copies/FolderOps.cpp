@@ -1,0 +1,194 @@
+// Deleting, copying and moving copy folders through the shell, and putting a
+// viewer copy in place.
+#include "app/LauncherApp.h"
+
+#include <cstring>
+
+// The shell takes a list of names ended by a second NUL; one path of at most
+// 1299 characters fits the buffers.
+static const size_t SHELL_BUFFER = 1301;
+static const FILEOP_FLAGS SHELL_FLAGS =
+    FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+
+// Copy folders lie where other users can write, so one may be a folder link,
+// or hold one, planted to point elsewhere. The shell deletes and copies
+// through links; the launcher must never reach beyond the copy folder.
+BOOL CLauncherApp::HoldsFolderLink(const CString& folder)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(folder + "\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL found = FALSE;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
+            strcmp(entry.cFileName, "..") == 0)
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            found = TRUE;
+        else
+            found = HoldsFolderLink(folder + "\\" + entry.cFileName);
+    } while (!found && FindNextFileA(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+// Removes every folder link inside the folder (the links, not what they point
+// to). FALSE when one cannot be removed.
+BOOL CLauncherApp::RemoveFolderLinks(const CString& folder)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(folder + "\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return TRUE;
+    BOOL removed = TRUE;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
+            strcmp(entry.cFileName, "..") == 0)
+            continue;
+        CString path = folder + "\\" + entry.cFileName;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            removed = RemoveDirectoryA(path);
+        else
+            removed = RemoveFolderLinks(path);
+    } while (removed && FindNextFileA(search, &entry));
+    FindClose(search);
+    return removed;
+}
+
+int CLauncherApp::DeleteFolder(LPCSTR folder)
+{
+    if (strlen(folder) > SHELL_BUFFER - 2)
+        return ERROR_FILENAME_EXCED_RANGE;
+
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return RemoveDirectoryA(folder) ? 0 : ERROR_ACCESS_DENIED;
+        if (!RemoveFolderLinks(folder))
+            return ERROR_ACCESS_DENIED;  // a link stays: leave the whole tree alone
+    }
+
+    char from[SHELL_BUFFER];
+    memset(from, 0, sizeof(from));
+    memcpy(from, folder, strlen(folder));
+
+    SHFILEOPSTRUCTA operation;
+    memset(&operation, 0, sizeof(operation));
+    operation.hwnd = NULL;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.pTo = NULL;
+    operation.fFlags = SHELL_FLAGS;
+    operation.hNameMappings = NULL;
+    operation.lpszProgressTitle =
+        "Deleting older version of Zelvo Disc Advanced Viewer files from HD. Please wait...";
+    return SHFileOperationA(&operation);
+}
+
+BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move)
+{
+    if (strlen(source) > SHELL_BUFFER - 2 || strlen(destination) > SHELL_BUFFER - 2)
+        return FALSE;
+    if (!CreateDirectoryA(destination, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return FALSE;
+    if (HoldsFolderLink(source))
+        return FALSE;
+
+    char from[SHELL_BUFFER];
+    char to[SHELL_BUFFER];
+    memset(from, 0, sizeof(from));
+    memset(to, 0, sizeof(to));
+    memcpy(from, source, strlen(source));
+    memcpy(to, destination, strlen(destination));
+
+    SHFILEOPSTRUCTA operation;
+    memset(&operation, 0, sizeof(operation));
+    operation.hwnd = NULL;
+    operation.wFunc = move ? FO_MOVE : FO_COPY;
+    operation.pFrom = from;
+    operation.pTo = to;
+    operation.fFlags = SHELL_FLAGS;
+    operation.hNameMappings = NULL;
+    operation.lpszProgressTitle = "Copying Zelvo Disc Advanced Viewer files to HD. Please wait...";
+    int result = SHFileOperationA(&operation);
+    // The shell can fail without flagging an abort: that is no success either.
+    return result == 0 && !operation.fAnyOperationsAborted;
+}
+
+void CLauncherApp::DeleteLeftover(const CString& folder)
+{
+    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
+        DeleteFolder(folder);
+}
+
+// Installs by putting the copy together under the staging name and renaming it
+// into place once it is complete: whatever stops an installation part way
+// (Cancel, a failing disc, a killed process, a power cut), no copy folder ever
+// holds a partial copy that the next launch would take for up to date.
+BOOL CLauncherApp::InstallCopy()
+{
+    if (_mbscmp((const unsigned char*)(LPCSTR)m_strCopyTarget,
+                (const unsigned char*)(LPCSTR)m_strCopySource) == 0)
+        return TRUE;
+
+    CString staging = m_strCopyTarget + STAGING_SUFFIX;
+    DeleteLeftover(staging);
+    DeleteFolder(m_strCopyTarget);
+
+    if (_mbsicmp((const unsigned char*)(LPCSTR)m_strCopySource,
+                 (const unsigned char*)(LPCSTR)m_strMediaRoot) != 0)
+        return MoveCopyIntoPlace(staging);
+
+    // A staging folder that could not be deleted (a link that stays) is never copied into.
+    if (!CreateDirectoryA(staging, NULL))
+        return FALSE;
+    if (!CopyOrMoveFolder(m_strCopySource + "\\VIEWER", staging, FALSE))
+        return FALSE;
+
+    // A medium without the companion still gives a complete viewer, which is
+    // put in place; the installation counts as failed all the same.
+    CString companion = m_strCopySource + "\\kiro\\KiroPageHolder.exe";
+    BOOL hasCompanion = GetFileAttributesA(companion) != INVALID_FILE_ATTRIBUTES;
+    if (hasCompanion) {
+        if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return FALSE;
+        if (!CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE))
+            return FALSE;
+    }
+    // Fails when the old copy folder could not be deleted: nothing is merged into it.
+    if (!MoveFileA(staging, m_strCopyTarget))
+        return FALSE;
+    return hasCompanion;
+}
+
+// Moves the up-to-date copy at the copy source into the target. The copy
+// leaves its old place under the staging name before the shell moves it: a
+// move across volumes is a copy and a delete, and neither a half-copied
+// target nor a half-deleted source may keep the copy folder's name.
+BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
+{
+    CString parent = m_strCopyTarget.Left(m_strCopyTarget.ReverseFind('\\'));
+    DWORD parentAttributes = GetFileAttributesA(parent);
+    if (parentAttributes == INVALID_FILE_ATTRIBUTES || !(parentAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FALSE;
+    if (GetFileAttributesA(staging) != INVALID_FILE_ATTRIBUTES)
+        return FALSE;  // a leftover that could not be deleted
+    DWORD sourceAttributes = GetFileAttributesA(m_strCopySource);
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        HoldsFolderLink(m_strCopySource))
+        return FALSE;
+
+    CString leaving = m_strCopySource + STAGING_SUFFIX;
+    DeleteLeftover(leaving);
+    if (!MoveFileA(m_strCopySource, leaving))
+        return FALSE;
+    // The folder arrives in the parent under its own last name, the staging name.
+    if (!CopyOrMoveFolder(leaving, parent, TRUE)) {
+        // Nothing arrived: the copy is whole where it was, so it keeps its name.
+        if (GetFileAttributesA(staging) == INVALID_FILE_ATTRIBUTES)
+            MoveFileA(leaving, m_strCopySource);
+        return FALSE;
+    }
+    return MoveFileA(staging, m_strCopyTarget);
+}

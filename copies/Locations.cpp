@@ -1,0 +1,169 @@
+// Where copies of the viewer live on the hard disk, and how they are judged.
+#include "app/LauncherApp.h"
+
+CString CLauncherApp::GetAllUsersFolder()
+{
+    // Windows 6 and later keep the folder shared by all users under PUBLIC.
+    LPCSTR name = (GetVersion() & 0xFF) >= 6 ? "PUBLIC" : "ALLUSERSPROFILE";
+    CString folder;
+    DWORD length = GetEnvironmentVariableA(name, folder.GetBuffer(324), 324);
+    if (length == 0 || length >= 324) {  // not set, or too long: the size it needs
+        folder.ReleaseBuffer(0);
+        return folder;
+    }
+    folder.ReleaseBuffer(static_cast<int>(length));
+    return folder;
+}
+
+BOOL CLauncherApp::IsFolderWritable(CString folder)
+{
+    char name[MAX_PATH] = "";
+    BOOL gotName = FALSE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    try {
+        if (GetTempFileNameA(folder, "dvt", 0, name) == 0)
+            return FALSE;
+        gotName = TRUE;
+        file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            DeleteFileA(name);
+            return FALSE;
+        }
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+        DeleteFileA(name);
+        return TRUE;
+    } catch (...) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (gotName)
+            DeleteFileA(name);
+        return FALSE;
+    }
+}
+
+BOOL CLauncherApp::ProbeSharedLocation(int collect)
+{
+    CString allUsers = GetAllUsersFolder();
+    if (allUsers.IsEmpty())
+        return FALSE;
+    CString base = allUsers + "\\Application Data";
+    CString copy = base + "\\Zelvo Disc 11";
+    if (collect) {
+        m_arrStaleCopies.Add(copy);
+        return TRUE;
+    }
+
+    CString stamp = ReadVersionStamp(base + "\\Zelvo Disc 11\\VIEWER\\bin\\Version*.txt");
+    if (!stamp.IsEmpty()) {
+        if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
+            m_strSharedCopy = copy;
+            return TRUE;
+        }
+        m_arrStaleCopies.Add(copy);
+    }
+    if (m_bCopyAllowed && IsFolderWritable(base))
+        m_strCopyTarget = copy;
+    return FALSE;
+}
+
+BOOL CLauncherApp::ProbeTempLocation(int collect)
+{
+    CString base;
+    DWORD length = GetTempPathA(1300, base.GetBuffer(1300));
+    // A path too long for the buffer comes back as the size it needs: the
+    // buffer then holds nothing to go by.
+    if (length == 0 || length >= 1300) {
+        base.ReleaseBuffer(0);
+        return FALSE;
+    }
+    base.ReleaseBuffer(-1);
+    if (base.IsEmpty())
+        return FALSE;
+    if (base.ReverseFind('\\') == base.GetLength() - 1)
+        base = base.Left(base.GetLength() - 1);
+    CString copy = base + "\\Zelvo Disc 11";
+    if (collect) {
+        m_arrStaleCopies.Add(copy);
+        return TRUE;
+    }
+
+    CString stamp = ReadVersionStamp(base + "\\Zelvo Disc 11\\VIEWER\\bin\\Version*.txt");
+    if (!stamp.IsEmpty()) {
+        if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
+            m_strTempCopy = copy;
+            return TRUE;
+        }
+        m_arrStaleCopies.Add(copy);
+    }
+    if (m_bCopyAllowed && m_strCopyTarget.IsEmpty() && IsFolderWritable(base))
+        m_strCopyTarget = copy;
+    return FALSE;
+}
+
+BOOL CLauncherApp::ProbeProfileLocations(int collect)
+{
+    CString allUsers = GetAllUsersFolder();
+    if (allUsers.IsEmpty())
+        return FALSE;
+    CString profiles = allUsers.Left(allUsers.ReverseFind('\\'));
+
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(profiles + "\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    BOOL foundUpToDate = FALSE;
+    try {
+        do {
+            if (entry.cFileName[0] == '.' || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                continue;
+            CString copy = profiles + "\\" + entry.cFileName + "\\Local Settings\\Temp\\Zelvo Disc 11";
+            if (collect) {
+                m_arrStaleCopies.Add(copy);
+                continue;
+            }
+            CString stamp = ReadVersionStamp(copy + "\\VIEWER\\bin\\Version*.txt");
+            if (stamp.IsEmpty())
+                continue;
+            if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
+                m_strProfileCopy = copy;
+                foundUpToDate = TRUE;
+                break;
+            }
+            m_arrStaleCopies.Add(copy);
+        } while (FindNextFileA(search, &entry));
+    } catch (...) {
+        FindClose(search);  // the search is ours to close, whatever happens
+        throw;
+    }
+    FindClose(search);
+    return collect ? TRUE : foundUpToDate;
+}
+
+BOOL CLauncherApp::ProbeCopies()
+{
+    m_strSharedCopy.Empty();
+    m_strProfileCopy.Empty();
+    m_strTempCopy.Empty();
+    m_strCopyTarget.Empty();
+
+    if (ProbeSharedLocation(0))
+        return TRUE;
+    BOOL sharedIsTarget = !m_strCopyTarget.IsEmpty();
+
+    // An up-to-date copy elsewhere is moved into the shared location rather
+    // than copied afresh from the medium.
+    if (ProbeTempLocation(0)) {
+        if (sharedIsTarget)
+            m_strCopySource = m_strTempCopy;
+        return TRUE;
+    }
+    if (ProbeProfileLocations(0)) {
+        if (sharedIsTarget)
+            m_strCopySource = m_strProfileCopy;
+        return TRUE;
+    }
+    return FALSE;
+}

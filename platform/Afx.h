@@ -1,0 +1,115 @@
+// A small stand-in for the application framework: CString, CStringArray,
+// CFileFind and CWinApp, with only what the launcher uses.
+#pragma once
+
+#include "platform/Win32.h"
+
+#include <string>
+#include <vector>
+
+// ANSI (multibyte) text in the system's code page, copied on assignment.
+// Searches and trims step over double-byte characters, so the trail byte of
+// one (0x5C in code page 932) is never taken for a backslash.
+class CString
+{
+public:
+    CString() = default;
+    CString(LPCSTR text) : m_text(text ? text : "") {}
+    CString(LPCWSTR text) { *this = text; }
+
+    CString& operator=(LPCSTR text);
+    CString& operator=(LPCWSTR text);  // converts with the ANSI code page
+    CString& operator+=(const CString& more) { m_text += more.m_text; return *this; }
+    CString& operator+=(LPCSTR more) { m_text += more ? more : ""; return *this; }
+    CString& operator+=(char ch) { m_text += ch; return *this; }
+
+    friend CString operator+(const CString& a, const CString& b) { CString r(a); r += b; return r; }
+    friend CString operator+(const CString& a, LPCSTR b) { CString r(a); r += b; return r; }
+    friend CString operator+(LPCSTR a, const CString& b) { CString r(a); r += b; return r; }
+
+    operator LPCSTR() const { return m_text.c_str(); }
+    int GetLength() const { return static_cast<int>(m_text.size()); }
+    BOOL IsEmpty() const { return m_text.empty(); }
+    void Empty() { m_text.clear(); }
+    char GetAt(int index) const { return m_text.at(static_cast<size_t>(index)); }
+    char operator[](int index) const { return GetAt(index); }
+
+    CString Left(int count) const;
+    int Find(char ch) const;
+    int ReverseFind(char ch) const;
+    CString& TrimLeft(LPCSTR set);
+    CString& TrimRight(LPCSTR set);
+
+    // The buffer holds at least minLength characters and a NUL after them.
+    LPSTR GetBuffer(int minLength);
+    // Ends the text at newLength, or at the first NUL when newLength is -1.
+    void ReleaseBuffer(int newLength = -1);
+
+private:
+    // Byte index of each character's start, in order: the multibyte walk.
+    template <typename Visit> void ForEachChar(Visit visit) const;
+
+    std::string m_text;
+};
+
+class CStringArray
+{
+public:
+    INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
+    const CString& GetAt(INT_PTR index) const { return m_items.at(static_cast<size_t>(index)); }
+    INT_PTR Add(const CString& item) { m_items.push_back(item); return GetSize() - 1; }
+    void SetSize(INT_PTR newSize, INT_PTR growBy = -1);
+    void RemoveAll() { m_items.clear(); }
+
+private:
+    std::vector<CString> m_items;
+};
+
+// Walks the entries of a folder search: FindFile starts it, each FindNextFile
+// makes the next entry current and says whether another one follows.
+class CFileFind
+{
+public:
+    CFileFind() = default;
+    ~CFileFind() { Close(); }
+    CFileFind(const CFileFind&) = delete;
+    CFileFind& operator=(const CFileFind&) = delete;
+
+    BOOL FindFile(LPCSTR name);
+    BOOL FindNextFile();
+    void Close();
+
+    CString GetFileName() const { return m_found.cFileName; }
+    CString GetFilePath() const;
+    DWORD GetLength() const { return m_found.nFileSizeLow; }
+    ULONGLONG GetLength64() const;
+    BOOL IsDots() const;
+    BOOL MatchesMask(DWORD mask) const { return (m_found.dwFileAttributes & mask) != 0; }
+    BOOL IsDirectory() const { return MatchesMask(FILE_ATTRIBUTE_DIRECTORY); }
+
+private:
+    HANDLE m_hFind = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA m_found = {};
+    WIN32_FIND_DATAA m_next = {};
+    BOOL m_bGotNext = FALSE;
+    CString m_strRoot;
+};
+
+class CWinApp
+{
+public:
+    explicit CWinApp(LPCSTR appName = NULL);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual BOOL InitInstance();
+    virtual int ExitInstance();
+
+    LPCSTR m_pszAppName;
+};
+
+CWinApp* AfxGetApp();
+
+// The framework's entry: runs the one application object and gives the exit code.
+int AfxWinMain();
