@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, what building and testing the launcher need
+# and this machine lacks. Run as root; does nothing when everything is there.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have cmake || need+=(cmake)
+have g++ || need+=(g++)
+have clang++ || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+have python3 || need+=(python3)
+have x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
+have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
+have wine64 || have wine || need+=(wine64)
+have xvfb-run || need+=(xvfb)
+have xdotool || need+=(xdotool)
+
+if [ ${#need[@]} -gt 0 ]; then
+    echo "Installing: ${need[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >/dev/null
+    apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
+fi
