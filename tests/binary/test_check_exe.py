@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""Proves that check_exe.py accepts a good launcher build and rejects the
+faults it is meant to catch, each for its own reason.
+
+Builds small Windows programs with the MinGW-w64 cross compilers in a
+temporary folder: one linked like the launcher with its real resources, and
+variants that are each wrong in one way. Skips when the compilers are missing.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RES = os.path.normpath(os.path.join(HERE, '..', '..', 'res'))
+sys.path.insert(0, HERE)
+
+import check_exe  # noqa: E402
+
+TOOLS = {'x64': 'x86_64-w64-mingw32', 'x86': 'i686-w64-mingw32'}
+
+C_SOURCE = r'''
+#include <windows.h>
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
+{
+    MessageBoxA(NULL, cmd, "test", MB_OK);
+    return 0;
+}
+'''
+
+# Throws and catches so that the C++ runtime really is needed.
+CXX_SOURCE = r'''
+#include <windows.h>
+#include <stdexcept>
+#include <string>
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
+{
+    std::string text = cmd;
+    try { if (text.empty()) throw std::runtime_error("empty"); }
+    catch (const std::exception &e) { text = e.what(); }
+    MessageBoxA(NULL, text.c_str(), "test", MB_OK);
+    return 0;
+}
+'''
+
+MANIFEST = '''<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <assemblyIdentity type="win32" name="Test.App" version="1.0.0.0"/>
+</assembly>
+'''
+
+EXTRA_DIALOG = '''
+100 DIALOGEX 0, 0, 100, 50
+CAPTION "Test"
+BEGIN
+    DEFPUSHBUTTON "OK", IDOK, 25, 15, 50, 14
+END
+STRINGTABLE
+BEGIN
+    1 "a string"
+END
+'''
+
+ICON_ONLY_RC = '#include <winresrc.h>\n1 ICON "ZelvoLauncher.ico"\n'
+
+
+def launcher_rc():
+    with open(os.path.join(RES, 'ZelvoLauncher.rc'), encoding='ascii') as f:
+        return f.read()
+
+
+def categories(failures):
+    return {category for category, _ in failures}
+
+
+def have_tools(arch):
+    prefix = TOOLS[arch]
+    return all(shutil.which(prefix + tool) for tool in ('-gcc', '-g++', '-windres'))
+
+
+class Builder:
+    """Builds test executables for one architecture in a temporary folder."""
+
+    def __init__(self, arch, folder):
+        self.prefix = TOOLS[arch]
+        self.folder = folder
+        self.count = 0
+
+    def run(self, *cmd):
+        done = subprocess.run(cmd, cwd=self.folder, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError('%s failed:\n%s' % (' '.join(cmd), done.stderr))
+
+    def write(self, name, text):
+        with open(os.path.join(self.folder, name), 'w', encoding='ascii') as f:
+            f.write(text)
+        return name
+
+    def exe(self, rc_text, link=('-static', '-mwindows'), cxx=False):
+        self.count += 1
+        stem = 'case%d' % self.count
+        source = self.write(stem + ('.cpp' if cxx else '.c'), CXX_SOURCE if cxx else C_SOURCE)
+        objects = []
+        if rc_text is not None:
+            rc = self.write(stem + '.rc', rc_text)
+            self.run(self.prefix + '-windres', '-I', RES, '-O', 'coff', rc, stem + '_res.o')
+            objects.append(stem + '_res.o')
+        compiler = self.prefix + ('-g++' if cxx else '-gcc')
+        self.run(compiler, '-O1', source, *objects, *link, '-o', stem + '.exe')
+        return os.path.join(self.folder, stem + '.exe')
+
+
+class CheckerCatchesFaults(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not have_tools('x64'):
+            raise unittest.SkipTest('x86_64-w64-mingw32 compilers or windres not installed')
+        cls.tmp = tempfile.mkdtemp(prefix='check_exe_')
+        cls.build = Builder('x64', cls.tmp)
+        with open(os.path.join(cls.tmp, 'app.manifest'), 'w') as f:
+            f.write(MANIFEST)
+        cls.good = cls.build.exe(launcher_rc())
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_good_build_passes(self):
+        notes, failures = check_exe.check(self.good, 'x64')
+        self.assertEqual(failures, [])
+        self.assertIn('icon group with 3 image(s): 16x16/32bpp, 32x32/32bpp, 48x48/32bpp', notes)
+
+    def changed(self, text, old, new):
+        self.assertIn(old, text)
+        return text.replace(old, new, 1)
+
+    def test_each_fault_is_caught_for_its_own_reason(self):
+        rc = launcher_rc()
+        cases = [
+            ('console program', rc, ('-static', '-mconsole'), False, {'subsystem'}),
+            ('manifest resource', rc + '\n1 24 "app.manifest"\n', ('-static', '-mwindows'), False,
+             {'manifest'}),
+            ('C++ runtime DLLs', rc, ('-mwindows',), True, {'imports'}),
+            ('dialog and string table', rc + EXTRA_DIALOG, ('-static', '-mwindows'), False,
+             {'dialog', 'string'}),
+            ('no version record', ICON_ONLY_RC, ('-static', '-mwindows'), False, {'version'}),
+            ('no resources at all', None, ('-static', '-mwindows'), False, {'icon', 'version'}),
+            ('second icon group', rc + '\n2 ICON "ZelvoLauncher.ico"\n', ('-static', '-mwindows'),
+             False, {'icon'}),
+            ('wrong product name', self.changed(rc, '"Zelvo Disc Advanced Viewer"', '"Zelvo Viewer"'),
+             ('-static', '-mwindows'), False, {'version'}),
+            ('string and numeric versions differ', self.changed(rc, '1,0,0,0', '1,0,0,1'),
+             ('-static', '-mwindows'), False, {'version'}),
+        ]
+        for name, rc_text, link, cxx, expected in cases:
+            with self.subTest(name):
+                exe = self.build.exe(rc_text, link, cxx)
+                _, failures = check_exe.check(exe, 'x64')
+                self.assertEqual(categories(failures), expected, failures)
+
+    def test_runtime_dlls_are_named(self):
+        exe = self.build.exe(launcher_rc(), ('-mwindows',), cxx=True)
+        _, failures = check_exe.check(exe, 'x64')
+        self.assertIn('libstdc++-6.dll', ' '.join(text for _, text in failures))
+
+    def test_wrong_machine(self):
+        _, failures = check_exe.check(self.good, 'x86')
+        self.assertEqual(categories(failures), {'machine'})
+
+    def test_exit_codes(self):
+        def run(*args):
+            return subprocess.run([sys.executable, os.path.join(HERE, 'check_exe.py'), *args],
+                                  capture_output=True, text=True)
+
+        self.assertEqual(run(self.good, 'x64').returncode, 0)
+        self.assertEqual(run(self.good, 'x86').returncode, 1)
+        # Not a PE file, and a PE file cut short: a clear message, no traceback.
+        with open(self.good, 'rb') as f:
+            head = f.read(1024)
+        cut = os.path.join(self.tmp, 'cut.exe')
+        with open(cut, 'wb') as f:
+            f.write(head)
+        for path in (os.path.join(RES, 'ZelvoLauncher.ico'), cut, os.path.join(self.tmp, 'missing.exe')):
+            done = run(path, 'x64')
+            self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+            self.assertIn('cannot be read as a PE file', done.stdout)
+            self.assertNotIn('Traceback', done.stderr)
+        self.assertEqual(run(self.good, 'arm64').returncode, 2)
+
+
+class CheckerOn32Bit(unittest.TestCase):
+    def test_x86_build(self):
+        if not have_tools('x86'):
+            self.skipTest('i686-w64-mingw32 compilers or windres not installed')
+        with tempfile.TemporaryDirectory(prefix='check_exe_') as tmp:
+            exe = Builder('x86', tmp).exe(launcher_rc())
+            self.assertEqual(check_exe.check(exe, 'x86')[1], [])
+            self.assertEqual(categories(check_exe.check(exe, 'x64')[1]), {'machine'})
+
+
+class IconIsUpToDate(unittest.TestCase):
+    def test_icon_matches_its_script(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, 'icon.ico')
+            subprocess.run([sys.executable, os.path.join(RES, 'make_icon.py'), out],
+                           check=True, capture_output=True)
+            with open(out, 'rb') as a, open(os.path.join(RES, 'ZelvoLauncher.ico'), 'rb') as b:
+                self.assertEqual(a.read(), b.read(),
+                                 'res/ZelvoLauncher.ico is stale: run res/make_icon.py')
+
+
+if __name__ == '__main__':
+    unittest.main()
