@@ -1,0 +1,558 @@
+"""Drives ZelvoLauncher.exe under Wine, for the end-to-end tests and the demo.
+
+One WinePrefix object owns a private prefix below a work folder (in /tmp or the
+build tree), its wineserver (kept alive between runs), a fixed set of drive
+letters, the sample media and the copy locations. A run goes through the
+test starter spawn.exe, which gives the launcher an exact command line,
+environment and current folder, and waits for the launcher and the viewer it
+started. The stand-in viewer KiroZelvo.exe writes down its command line and
+working folder; message boxes are read from Wine's msgbox trace (text) and the
+X window name (caption), and dismissed with xdotool.
+
+Where Wine differs from a Windows machine (all checked on Wine 8):
+- The all-users folder the launcher reads is PUBLIC (Wine reports Windows 6.1),
+  C:\\users\\Public; the profiles folder is its parent, C:\\users, holding
+  "Public" and the Unix user's profile.
+- A fresh prefix has no "C:\\users\\Public\\Application Data" (as on newer
+  Windows, unlike XP's "All Users\\Application Data"), so the shared location
+  is not writable until a test creates that folder.
+- The temp folder is C:\\users\\<unix user>\\Temp, not
+  "<profile>\\Local Settings\\Temp" (XP) nor "<profile>\\AppData\\Local\\Temp";
+  no profile has a "Local Settings" folder until a test makes one.
+- Unix TMP/TEMP/PUBLIC do not reach Windows programs; spawn.exe sets them.
+- Some profile folders (Desktop, Documents...) are links to $HOME; HOME points
+  into the work folder here so that nothing outside it is touched.
+- FO_MOVE onto an existing folder of the same name does nothing and reports
+  success (Windows merges); FO_DELETE of a folder link deletes what the link
+  points to; a program cannot remove a host symlink at all.
+"""
+
+import getpass
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+SKIP_CODE = 77
+COPY_NAME = "Zelvo Disc 11"
+MEDIA_VERSION = "3.2.0.15"
+HELP_CAPTION = "Available commands:"
+HELP_TEXT = ("/LAUNCH, or no parameter - default, will launch optimal Advanced Viewer copy\n\n"
+             "/DELETE - will try to delete all possible Advanced Viewer copies from cache\n\n"
+             "/REPAIR - DELETE, than try to put Advanced Viewer from current media to cache, and LAUNCH")
+REPAIR_CAPTION = "Repair or copy error"
+REPAIR_TEXT = ("Cannot repair existing Zelvo Disc Advanced Viewer.\n"
+               "Possible reasons:\n"
+               " - No Advanced Viewer exists in current location\n"
+               " - User doesn't have sufficient rights for the operation\n"
+               " - Not enough free space to put Advanced Viewer\n"
+               " - Error happened during copy operation")
+
+# Drive letters and their types, fixed for the prefix's life: the drive type
+# is read by Wine's mount manager at wineserver start, the link target on every
+# open, so scenarios only re-point the links.
+DRIVES = {"d": "hd", "e": "cdrom", "f": "floppy", "t": "hd"}
+
+
+def wine_program():
+    return shutil.which("wine64") or shutil.which("wine")
+
+
+def missing_prerequisites():
+    """Reasons why the suite cannot run here (empty when it can)."""
+    reasons = []
+    if not wine_program():
+        reasons.append("wine64/wine not installed")
+    if not shutil.which("wineserver"):
+        reasons.append("wineserver not installed")
+    if not shutil.which("xvfb-run"):
+        reasons.append("xvfb-run not installed (package xvfb)")
+    if not shutil.which("xdotool"):
+        reasons.append("xdotool not installed")
+    return reasons
+
+
+def snapshot(path):
+    """Everything below path: relative name -> ('d',) | ('f', sha1) | ('l', target).
+
+    Links are recorded, not followed, so a tree seen through a link and the
+    tree behind it can be compared independently. A missing path gives None."""
+    if not os.path.lexists(path):
+        return None
+    if os.path.islink(path):
+        return {".": ("l", os.readlink(path))}
+    tree = {}
+    for top, dirs, files in os.walk(path):
+        for name in dirs + files:
+            full = os.path.join(top, name)
+            rel = os.path.relpath(full, path)
+            if os.path.islink(full):
+                tree[rel] = ("l", os.readlink(full))
+            elif os.path.isdir(full):
+                tree[rel] = ("d",)
+            else:
+                with open(full, "rb") as f:
+                    tree[rel] = ("f", hashlib.sha1(f.read()).hexdigest())
+    return tree
+
+
+def remove(path):
+    if os.path.islink(path) or os.path.isfile(path):
+        os.unlink(path)
+    elif os.path.isdir(path):
+        shutil.rmtree(path)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def unescape_debugstr(s):
+    """Undo Wine's debugstr_w escaping of a message box text."""
+    out, i = [], 0
+    simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "a": "\a", "b": "\b",
+              "f": "\f", "v": "\v"}
+    while i < len(s):
+        c = s[i]
+        if c == "\\" and i + 1 < len(s):
+            n = s[i + 1]
+            if n in simple:
+                out.append(simple[n])
+                i += 2
+                continue
+            m = re.match(r"x?([0-9a-fA-F]{4})", s[i + 1:])
+            if m:
+                out.append(chr(int(m.group(1), 16)))
+                i += 1 + len(m.group(0))
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+class RunResult:
+    def __init__(self):
+        self.created = False
+        self.error = 0
+        self.exit_code = None
+        self.killed = False
+        self.timed_out = False
+        self.boxes = []      # (caption, text) in the order shown
+        self.viewer = []     # one dict per viewer start: exe, cmd, cwd, flags, show
+        self.seconds = 0.0
+        self.stderr = ""
+
+    def __repr__(self):
+        return ("RunResult(exit=%r killed=%r timed_out=%r boxes=%r viewer=%r)"
+                % (self.exit_code, self.killed, self.timed_out, self.boxes, self.viewer))
+
+
+class WinePrefix:
+    def __init__(self, launcher, viewer, spawn, work=None):
+        self.launcher, self.viewer_exe, self.spawn = launcher, viewer, spawn
+        self.root = tempfile.mkdtemp(prefix="zelvo-e2e-", dir=work or "/tmp")
+        self.prefix = os.path.join(self.root, "prefix")
+        self.home = os.path.join(self.root, "home")
+        os.makedirs(self.home)
+        self.user = getpass.getuser()
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=d",
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+        })
+        self.mounts = []
+        self.runs = 0
+
+    # ---- prefix life ----------------------------------------------------
+
+    def start(self):
+        reg = os.path.join(self.root, "setup.reg")
+        lines = ["REGEDIT4", "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]",
+                 '"ShowCrashDialog"=dword:00000000', "",
+                 "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]"]
+        lines += ['"%s:"="%s"' % (d, t) for d, t in sorted(DRIVES.items())]
+        write(reg, "\r\n".join(lines) + "\r\n")
+        self.wine(["reg", "import", "Z:" + reg.replace("/", "\\")])
+        for letter in DRIVES:
+            self.map_drive(letter, self.empty_dir(letter))
+        # New drive types take effect with a new wineserver; keep that one
+        # alive between runs.
+        subprocess.run(["wineserver", "-k"], env=self.env)
+        subprocess.run(["wineserver", "-w"], env=self.env)
+        subprocess.run(["wineserver", "-p"], env=self.env)
+        self.wine(["cmd", "/c", "echo"])
+        for d in (self.users, self.temp_base, self.public):
+            if not os.path.isdir(d):
+                raise RuntimeError("Wine prefix lacks " + d)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env)
+        for m in reversed(self.mounts):
+            subprocess.run(["umount", "-l", m], stderr=subprocess.DEVNULL)
+        self.mounts = []
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def wine(self, args, **kw):
+        log = open(os.path.join(self.root, "wine.log"), "ab")
+        try:
+            return subprocess.run([wine_program()] + args, env=self.env, stdout=log,
+                                  stderr=log, **kw)
+        finally:
+            log.close()
+
+    def empty_dir(self, letter):
+        d = os.path.join(self.root, "drives", letter)
+        os.makedirs(d, exist_ok=True)
+        return d
+
+    def map_drive(self, letter, host_dir):
+        link = os.path.join(self.prefix, "dosdevices", letter + ":")
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(host_dir, link)
+
+    # ---- places ---------------------------------------------------------
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    @property
+    def users(self):
+        return os.path.join(self.drive_c, "users")
+
+    @property
+    def public(self):
+        return os.path.join(self.users, "Public")
+
+    @property
+    def shared_base(self):
+        # PUBLIC + "\Application Data"; missing in a fresh prefix.
+        return os.path.join(self.public, "Application Data")
+
+    @property
+    def shared_copy(self):
+        return os.path.join(self.shared_base, COPY_NAME)
+
+    @property
+    def temp_base(self):
+        # What GetTempPathA reports under Wine: C:\users\<user>\Temp\.
+        return os.path.join(self.users, self.user, "Temp")
+
+    @property
+    def temp_copy(self):
+        return os.path.join(self.temp_base, COPY_NAME)
+
+    def profile_copy(self, name):
+        return os.path.join(self.users, name, "Local Settings", "Temp", COPY_NAME)
+
+    def win(self, host_path):
+        """Windows name of a host path below drive_c."""
+        rel = os.path.relpath(host_path, self.drive_c)
+        if rel.startswith(".."):
+            raise ValueError("not below C:: " + host_path)
+        return "C:\\" + rel.replace("/", "\\") if rel != "." else "C:"
+
+    def host(self, win_path):
+        """Host path of a Windows path on C:."""
+        if win_path[:3].upper() != "C:\\":
+            raise ValueError("not on C:: " + win_path)
+        return os.path.join(self.drive_c, *win_path[3:].split("\\"))
+
+    def make_shared_writable(self):
+        os.makedirs(self.shared_base, exist_ok=True)
+
+    def reset(self):
+        """Back to a fresh prefix's copy locations, drives and logs."""
+        for m in reversed(self.mounts):
+            subprocess.run(["umount", "-l", m], stderr=subprocess.DEVNULL)
+        self.mounts = []
+        for letter in DRIVES:
+            self.map_drive(letter, self.empty_dir(letter))
+        remove(self.shared_base)
+        for name in os.listdir(self.users):
+            p = os.path.join(self.users, name)
+            if name not in ("Public", self.user):
+                remove(p)
+            else:
+                remove(os.path.join(p, "Local Settings"))
+        for name in os.listdir(self.temp_base):
+            remove(os.path.join(self.temp_base, name))
+        for sub in ("media", "outside", "mnt"):
+            p = os.path.join(self.root, sub)
+            if os.path.isdir(p):
+                # A read-only mount left behind must not stop the reset.
+                subprocess.run(["chmod", "-R", "u+w", p], stderr=subprocess.DEVNULL)
+            remove(p)
+        remove(os.path.join(self.drive_c, "zelvo-e2e"))
+
+    def mount_tmpfs(self, name, size, read_only=False):
+        """A small tmpfs of our own; None when mounting is not possible here."""
+        if os.geteuid() != 0 or not shutil.which("mount"):
+            return None
+        d = os.path.join(self.root, "mnt", name)
+        os.makedirs(d, exist_ok=True)
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%s" % size, "tmpfs", d],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if r.returncode:
+            return None
+        self.mounts.append(d)
+        return d
+
+    def remount_read_only(self, d):
+        return subprocess.run(["mount", "-o", "remount,ro", d],
+                              stderr=subprocess.DEVNULL).returncode == 0
+
+    # ---- media and copies -----------------------------------------------
+
+    def make_medium(self, host_root, version=MEDIA_VERSION, big_files=0, big_size=0,
+                    companion=True):
+        """A disc image folder: VIEWER\\bin with the launcher, the viewer and
+        the stamp, more of the VIEWER tree, kiro\\KiroPageHolder.exe, and
+        things outside VIEWER and kiro\\KiroPageHolder.exe that no copy takes."""
+        b = os.path.join(host_root, "VIEWER", "bin")
+        os.makedirs(b, exist_ok=True)
+        shutil.copy(self.launcher, os.path.join(b, "ZelvoLauncher.exe"))
+        shutil.copy(self.viewer_exe, os.path.join(b, "KiroZelvo.exe"))
+        if version is not None:
+            write(os.path.join(b, "Version.txt"), version + "\r\n")
+        write(os.path.join(b, "kzcore.dll"), os.urandom(5000))
+        write(os.path.join(host_root, "VIEWER", "help", "index.htm"), "<html>help</html>")
+        write(os.path.join(host_root, "VIEWER", "help", "img", "logo.png"), os.urandom(700))
+        write(os.path.join(host_root, "VIEWER", "readme.txt"), "Zelvo viewer\r\n")
+        for i in range(big_files):
+            write(os.path.join(host_root, "VIEWER", "images", "img%04d.bin" % i),
+                  os.urandom(big_size))
+        if companion:
+            write(os.path.join(host_root, "kiro", "KiroPageHolder.exe"), b"MZ" + os.urandom(3000))
+        write(os.path.join(host_root, "kiro", "notes.txt"), "not copied")
+        write(os.path.join(host_root, "DATA", "study.img"), os.urandom(2000))
+        write(os.path.join(host_root, "autorun.inf"), "[autorun]\r\n")
+        return host_root
+
+    def reset_media(self):
+        remove(os.path.join(self.root, "media"))
+
+    def medium_on(self, letter, version=MEDIA_VERSION, **kw):
+        """A medium at the root of a drive letter; returns its host folder."""
+        root = os.path.join(self.root, "media", letter)
+        self.make_medium(root, version, **kw)
+        self.map_drive(letter, root)
+        return root
+
+    def expected_copy(self, medium_root):
+        """The exact tree of a copy folder installed from this medium."""
+        tree = {"VIEWER": ("d",)}
+        for rel, v in snapshot(os.path.join(medium_root, "VIEWER")).items():
+            tree[os.path.join("VIEWER", rel)] = v
+        tree["kiro"] = ("d",)
+        tree[os.path.join("kiro", "KiroPageHolder.exe")] = snapshot(
+            os.path.join(medium_root, "kiro"))["KiroPageHolder.exe"]
+        return tree
+
+    def make_copy(self, path, version, tag=None, viewer=True):
+        """A copy folder left by an earlier run: stamp (None: no stamp), the
+        viewer, and a tag file that tells this copy apart."""
+        b = os.path.join(path, "VIEWER", "bin")
+        os.makedirs(b, exist_ok=True)
+        if version is not None:
+            write(os.path.join(b, "Version.txt"), version + "\r\n")
+        if viewer:
+            shutil.copy(self.viewer_exe, os.path.join(b, "KiroZelvo.exe"))
+        write(os.path.join(path, "VIEWER", "tag.txt"), tag or path)
+        write(os.path.join(path, "kiro", "KiroPageHolder.exe"), b"MZ old")
+        return path
+
+    def dvt_leftovers(self, extra_dirs=()):
+        """Files named dvt* left in the copy locations' base folders."""
+        left = []
+        dirs = [self.shared_base, self.temp_base] + list(extra_dirs)
+        for d in dirs:
+            if os.path.isdir(d):
+                left += [os.path.join(d, n) for n in os.listdir(d) if n.lower().startswith("dvt")]
+        return left
+
+    # ---- running ----------------------------------------------------------
+
+    def run(self, args="", exe=None, argv0=None, env=None, unset=(), cwd=None,
+            kill_ms=None, kill_when=None, timeout=90, viewer_sleep_ms=None, show=None):
+        """Run the launcher (Windows path exe) with the raw argument text args.
+
+        argv0 replaces element 0 of the command line (default: the quoted
+        exe path). kill_when(result) is polled while the launcher runs; once it
+        returns true the launcher is terminated. Returns a RunResult."""
+        self.runs += 1
+        n = self.runs
+        ctl = os.path.join(self.drive_c, "zelvo-e2e")
+        os.makedirs(ctl, exist_ok=True)
+        for f in ("viewer-%d.txt" % n, "result-%d.txt" % n, "kill-%d" % n):
+            remove(os.path.join(ctl, f))
+        cmd = argv0 if argv0 is not None else '"%s"' % exe
+        if args:
+            cmd += " " + args
+        job = ["exe=" + exe, "cmd=" + cmd, "out=C:\\zelvo-e2e\\result-%d.txt" % n,
+               "timeout=%d" % (timeout * 1000),
+               "set=ZELVO_VIEWER_LOG=C:\\zelvo-e2e\\viewer-%d.txt" % n]
+        if cwd:
+            job.append("dir=" + cwd)
+        for k, v in (env or {}).items():
+            job.append("set=%s=%s" % (k, v))
+        for k in unset:
+            job.append("unset=" + k)
+        if show is not None:
+            job.append("show=%d" % show)
+        if viewer_sleep_ms:
+            job.append("set=ZELVO_VIEWER_SLEEP_MS=%d" % viewer_sleep_ms)
+        if kill_ms:
+            job.append("kill=%d" % kill_ms)
+        if kill_when:
+            job.append("killfile=C:\\zelvo-e2e\\kill-%d" % n)
+        write(os.path.join(ctl, "job-%d.txt" % n), "\r\n".join(job) + "\r\n")
+
+        env_run = dict(self.env, WINEDEBUG="-all,trace+msgbox")
+        out_path = os.path.join(self.root, "run-%d.out" % n)
+        err_path = os.path.join(self.root, "run-%d.err" % n)
+        res = RunResult()
+        start = time.time()
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen([wine_program(), self.spawn, "C:\\zelvo-e2e\\job-%d.txt" % n],
+                                    env=env_run, stdout=out, stderr=err)
+        handled_windows = set()
+        texts = []
+        killed_by_us = False
+        while True:
+            done = proc.poll() is not None
+            texts = self._box_texts(err_path)
+            if len(texts) > len(res.boxes):
+                self._dismiss_boxes(texts, res, handled_windows)
+            if done:
+                break
+            if kill_when and not killed_by_us and kill_when():
+                write(os.path.join(ctl, "kill-%d" % n), "")
+                killed_by_us = True
+            if time.time() - start > timeout + 30:
+                proc.kill()
+                proc.wait()
+                self.restart_server()
+                res.timed_out = True
+                break
+            time.sleep(0.05)
+        res.seconds = time.time() - start
+        with open(err_path, "rb") as f:
+            res.stderr = f.read().decode("latin-1")
+        # Boxes whose trace came without a window we could find still count.
+        for t in self._box_texts(err_path)[len(res.boxes):]:
+            res.boxes.append((None, t))
+        result_file = os.path.join(ctl, "result-%d.txt" % n)
+        if os.path.exists(result_file):
+            with open(result_file) as f:
+                kv = dict(re.findall(r"(\w+)=(\S+)", f.read()))
+            res.created = kv.get("created") == "1"
+            res.error = int(kv.get("error", "0"))
+            res.exit_code = int(kv["exit"]) if "exit" in kv else None
+            res.killed = kv.get("killed") == "1"
+            res.timed_out = res.timed_out or kv.get("timedout") == "1"
+        res.viewer = self._viewer_records(os.path.join(ctl, "viewer-%d.txt" % n))
+        if not res.created and not res.timed_out:
+            raise RuntimeError("spawn.exe could not start %s (error %s); stderr:\n%s"
+                               % (exe, res.error, res.stderr[-2000:]))
+        return res
+
+    def hold_open(self, holdopen_exe, win_path, seconds=120):
+        """Start holdopen.exe on a file (Windows path) and wait until it holds
+        it without sharing; returns the Popen to end with release()."""
+        ctl = os.path.join(self.drive_c, "zelvo-e2e")
+        os.makedirs(ctl, exist_ok=True)
+        ready = os.path.join(ctl, "held")
+        remove(ready)
+        log = open(os.path.join(self.root, "holdopen.log"), "ab")
+        proc = subprocess.Popen([wine_program(), holdopen_exe, win_path, "C:\\zelvo-e2e\\held",
+                                 str(seconds * 1000)], env=self.env, stdout=log, stderr=log)
+        log.close()
+        deadline = time.time() + 30
+        while not os.path.exists(ready):
+            if proc.poll() is not None or time.time() > deadline:
+                proc.kill()
+                raise RuntimeError("holdopen.exe could not lock " + win_path)
+            time.sleep(0.05)
+        return proc
+
+    @staticmethod
+    def release(proc):
+        proc.kill()   # ends the Wine loader; the server closes the handle
+        proc.wait()
+
+    def restart_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env)
+        subprocess.run(["wineserver", "-w"], env=self.env)
+        subprocess.run(["wineserver", "-p"], env=self.env)
+
+    @staticmethod
+    def _box_texts(err_path):
+        try:
+            with open(err_path, "rb") as f:
+                data = f.read().decode("latin-1")
+        except OSError:
+            return []
+        texts = []
+        for m in re.finditer(r'MSGBOX_OnInit L"(.*)"(\.\.\.)?\s*$', data, re.M):
+            t = unescape_debugstr(m.group(1))
+            if m.group(2):
+                t += "<TRUNCATED BY WINE TRACE>"
+            texts.append(t)
+        return texts
+
+    def _dismiss_boxes(self, texts, res, handled):
+        """Find the new box windows, note their captions and press OK."""
+        deadline = time.time() + 10
+        while len(res.boxes) < len(texts) and time.time() < deadline:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
+                                   env=self.env, capture_output=True, text=True).stdout.split()
+            for w in found:
+                if w in handled:
+                    continue
+                name = subprocess.run(["xdotool", "getwindowname", w], env=self.env,
+                                      capture_output=True, text=True).stdout.rstrip("\n")
+                handled.add(w)
+                res.boxes.append((name, texts[len(res.boxes)]))
+                subprocess.run(["xdotool", "key", "--window", w, "Return"], env=self.env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                if len(res.boxes) == len(texts):
+                    break
+            time.sleep(0.1)
+
+    @staticmethod
+    def _viewer_records(path):
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            data = f.read().decode("latin-1")
+        recs = []
+        for block in re.findall(r"BEGIN\r\n(.*?)END\r\n", data, re.S):
+            rec = {}
+            for line in block.split("\r\n"):
+                if line.startswith("flags="):
+                    rec.update(re.findall(r"(\w+)=(\d+)", line))
+                elif "=" in line:
+                    k, v = line.split("=", 1)
+                    rec[k] = v
+            recs.append(rec)
+        return recs
+
+
+def viewer_command(copy_folder_win, media_root_win):
+    """The viewer's exact command line and working folder for a start from
+    copy_folder_win (a copy folder or the media root) with this media root."""
+    cwd = copy_folder_win + "\\VIEWER\\bin"
+    return '"%s\\KiroZelvo.exe" data=%s\\' % (cwd, media_root_win), cwd
