@@ -1,0 +1,72 @@
+#include "LauncherTest.h"
+
+using namespace paths;
+
+void LauncherTest::SetUp()
+{
+    fake::Reset();
+    fake::AddDrive("E:", DRIVE_CDROM);
+    fake::AddFolder(kSharedBase);
+    fake::SetEnv("PUBLIC", kPublic);
+    fake::SetEnv("ALLUSERSPROFILE", "C:\\ProgramData");
+    fake::AddFolder(kTempBase);
+    fake::SetTempPath(kTempBase + "\\");
+    fake::AddFolder("C:\\Users\\ann\\Local Settings\\Temp");
+    fake::AddFolder("C:\\Users\\bob\\Local Settings\\Temp");
+}
+
+void LauncherTest::TearDown()
+{
+    // Whatever a test did, every handle the launcher opened is closed again.
+    EXPECT_EQ(fake::OpenFileHandles(), 0);
+    EXPECT_EQ(fake::OpenSearches(), 0);
+    EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);
+    EXPECT_EQ(fake::BadHandleCloses(), 0);
+    EXPECT_EQ(fake::BadLocalFrees(), 0);
+}
+
+void LauncherTest::MakeMedium(const std::string& root, UINT driveType, const std::string& version)
+{
+    std::string drive = root.substr(0, 2);
+    fake::AddDrive(drive, driveType);
+    fake::AddFile(root + "\\VIEWER\\bin\\ZelvoLauncher.exe", std::string(3000, 'L'));
+    fake::AddFile(root + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
+    if (!version.empty())
+        fake::AddFile(root + "\\VIEWER\\bin\\Version.txt", version + "\r\n");
+    fake::AddFile(root + "\\VIEWER\\help\\index.html", "<html></html>");
+    fake::AddFile(root + "\\VIEWER\\help\\img\\logo.png", std::string(5000, 'P'));
+    fake::AddFile(root + "\\kiro\\KiroPageHolder.exe", std::string(600, 'H'));
+    fake::SetModulePath(root + "\\VIEWER\\bin\\ZelvoLauncher.exe");
+}
+
+void LauncherTest::MakeCopy(const std::string& copyFolder, const std::string& version)
+{
+    fake::AddFile(copyFolder + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
+    if (!version.empty())
+        fake::AddFile(copyFolder + "\\VIEWER\\bin\\Version.txt", version + "\r\n");
+    fake::AddFile(copyFolder + "\\kiro\\KiroPageHolder.exe", std::string(600, 'H'));
+}
+
+void LauncherTest::Run(const std::wstring& commandLine)
+{
+    fake::SetCommandLine(commandLine);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.ExitInstance(), 0);
+}
+
+std::string LauncherTest::StaleCopies() const
+{
+    std::string joined;
+    for (INT_PTR i = 0; i < app.m_arrStaleCopies.GetSize(); i++)
+        joined += (i ? "|" : "") + Str(app.m_arrStaleCopies.GetAt(i));
+    return joined;
+}
+
+std::string LauncherTest::ViewerCommandLine() const
+{
+    const auto& processes = fake::Processes();
+    if (processes.empty())
+        return "";
+    EXPECT_EQ(processes.size(), 1u) << "the viewer is started once at most";
+    return processes.back().commandLine.value_or("");
+}

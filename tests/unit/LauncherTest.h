@@ -1,0 +1,55 @@
+// A launcher on the fake machine, and the disk layouts the tests build on.
+#pragma once
+
+#include "FakeMachine.h"
+#include "app/LauncherApp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// The machine most tests start from, laid out like a Windows 7 machine:
+//   C: fixed; PUBLIC = C:\Users\Public with "Application Data" beneath it;
+//   the temp folder C:\Users\ann\AppData\Local\Temp; profiles C:\Users\ann and
+//   C:\Users\bob, each with "Local Settings\Temp".
+// The medium is a disc in drive E: with the launcher in E:\VIEWER\bin.
+namespace paths {
+const std::string kPublic = "C:\\Users\\Public";
+const std::string kSharedBase = kPublic + "\\Application Data";
+const std::string kShared = kSharedBase + "\\Zelvo Disc 11";
+const std::string kTempBase = "C:\\Users\\ann\\AppData\\Local\\Temp";
+const std::string kTemp = kTempBase + "\\Zelvo Disc 11";
+inline std::string Profile(const std::string& user)
+{
+    return "C:\\Users\\" + user + "\\Local Settings\\Temp\\Zelvo Disc 11";
+}
+}  // namespace paths
+
+inline std::string Str(const CString& text)
+{
+    return std::string(static_cast<LPCSTR>(text));
+}
+
+class LauncherTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A medium at `root` ("E:" or a folder such as "D:\\Discs\\Study 7") on a
+    // drive of the given type, with the launcher, the viewer, a stamp holding
+    // `version` (none when empty), a VIEWER tree and the companion.
+    void MakeMedium(const std::string& root = "E:", UINT driveType = DRIVE_CDROM,
+                    const std::string& version = "3.2.0.15");
+    // A copy folder as an installation leaves it, stamped with `version`
+    // (no stamp file when empty).
+    void MakeCopy(const std::string& copyFolder, const std::string& version);
+    // Runs the launcher as the process would, with the given command line.
+    void Run(const std::wstring& commandLine);
+
+    std::string StaleCopies() const;  // the entries of m_arrStaleCopies, joined by '|'
+    // The command line the viewer was started with, or "" when none was.
+    std::string ViewerCommandLine() const;
+
+    CLauncherApp app;
+};
