@@ -28,7 +28,11 @@ void LauncherTest::TearDown()
 void LauncherTest::MakeMedium(const std::string& root, UINT driveType, const std::string& version)
 {
     std::string drive = root.substr(0, 2);
-    fake::AddDrive(drive, driveType);
+    try {
+        fake::AddDrive(drive, driveType);
+    } catch (const std::logic_error&) {  // the drive is there already
+        fake::SetDriveType(drive, driveType);
+    }
     fake::AddFile(root + "\\VIEWER\\bin\\ZelvoLauncher.exe", std::string(3000, 'L'));
     fake::AddFile(root + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
     if (!version.empty())

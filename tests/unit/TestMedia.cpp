@@ -1,0 +1,167 @@
+// Locating the medium from the launcher's own path, and reading version stamps.
+#include "LauncherTest.h"
+
+namespace {
+
+class MediaTest : public LauncherTest {};
+
+TEST_F(MediaTest, LocatesTheMediumFromTheLaunchersPath)
+{
+    const struct {
+        const char* root;
+        UINT driveType;
+        const char* driveRoot;
+        BOOL result;
+        BOOL copyAllowed;
+    } cases[] = {
+        {"E:", DRIVE_CDROM, "E:\\", TRUE, 1},
+        {"D:\\Discs\\Study 7", DRIVE_FIXED, "D:\\", FALSE, 1},
+        {"F:", DRIVE_REMOVABLE, "F:\\", TRUE, 0},
+        {"G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
+        {"R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
+        {"U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        MakeMedium(c.root, c.driveType, "3.2.0.15");
+        CLauncherApp fresh;
+        EXPECT_EQ(fresh.LocateMedia(), c.result) << c.root;
+        EXPECT_EQ(Str(fresh.m_strMediaRoot), c.root);
+        EXPECT_EQ(Str(fresh.m_strCopySource), c.root);
+        EXPECT_EQ(Str(fresh.m_strMediaVersion), "3.2.0.15");
+        EXPECT_EQ(fresh.m_bCopyAllowed, c.copyAllowed) << c.root;
+        EXPECT_EQ(fake::CallCount("GetDriveTypeA"), 1);
+        EXPECT_EQ(fake::CallCount("GetDriveTypeA", c.driveRoot), 1) << c.root;
+    }
+}
+
+TEST_F(MediaTest, OddLauncherPlaces)
+{
+    // Two levels below nothing: the root is empty.
+    fake::AddFile("E:\\bin\\ZelvoLauncher.exe", "L");
+    fake::SetModulePath("E:\\bin\\ZelvoLauncher.exe");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaRoot), "");
+
+    // A network path has no colon: the drive root is a single backslash.
+    fake::SetModulePath("\\\\host\\share\\folder\\VIEWER\\bin\\ZelvoLauncher.exe");
+    fake::ClearCalls();
+    app.LocateMedia();
+    EXPECT_EQ(Str(app.m_strMediaRoot), "\\\\host\\share\\folder");
+    ASSERT_EQ(fake::CallCount("GetDriveTypeA"), 1);
+    EXPECT_EQ(fake::CallCount("GetDriveTypeA", "\\"), 1);
+    for (const fake::CallRecord& call : fake::Calls())
+        if (call.function == "GetDriveTypeA")
+            EXPECT_EQ(call.arg, "\\");
+}
+
+TEST_F(MediaTest, CopyingOnceForbiddenStaysForbidden)
+{
+    MakeMedium("F:", DRIVE_REMOVABLE, "1.0");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(app.m_bCopyAllowed, 0);
+    fake::SetDriveType("F:", DRIVE_CDROM);
+    fake::AddFile("F:\\VIEWER\\bin\\Version.txt", "2.0");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaVersion), "2.0");  // re-read
+    EXPECT_EQ(app.m_bCopyAllowed, 0);
+}
+
+TEST_F(MediaTest, ALauncherPathLongerThanTheFirstBufferIsReadInFull)
+{
+    // A cut path would make another folder the medium's root.
+    std::string deep = "E:";
+    while (deep.size() < 1400)
+        deep += "\\folder";
+    fake::SetModulePath(deep + "\\VIEWER\\bin\\ZelvoLauncher.exe");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaRoot), deep);
+    EXPECT_EQ(Str(app.m_strCopySource), deep);
+
+    // Exactly filling the first buffer but for the NUL is no cut.
+    std::string exact = "E:";
+    std::string name = "\\VIEWER\\bin\\ZelvoLauncher.exe";
+    while (exact.size() + name.size() < 1299)
+        exact += "\\x";
+    exact += std::string(1299 - exact.size() - name.size(), 'y');
+    fake::SetModulePath(exact + name);
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaRoot), exact);
+}
+
+TEST_F(MediaTest, ReadsTheTrimmedStamp)
+{
+    const struct {
+        std::string contents;
+        std::string stamp;
+    } cases[] = {
+        {" 3.2.0.15 .\r\n", "3.2.0.15"},
+        {"\t\t4.7\n", "4.7"},
+        {"4 7 (beta)", "4 7 (beta)"},
+        {"...\r\n  . \n", ""},
+        {"", ""},
+        {std::string(255, ' ') + "1.2.3.4", "1.2.3"},  // only the first 260 bytes count
+        {"5." + std::string(300, '9'), "5." + std::string(258, '9')},
+    };
+    for (const auto& c : cases) {
+        fake::AddFile("E:\\VIEWER\\bin\\Version.txt", c.contents);
+        EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), c.stamp)
+            << testing::PrintToString(c.contents);
+    }
+}
+
+TEST_F(MediaTest, StampsThatCannotBeReadAreEmpty)
+{
+    // No match at all.
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "");
+
+    // A folder named like the pattern comes first: its open fails, and the file
+    // after it is not looked at.
+    fake::AddFolder("E:\\VIEWER\\bin\\Version1.txt");
+    fake::AddFile("E:\\VIEWER\\bin\\Version2.txt", "4.7");
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "");
+    fake::Remove("E:\\VIEWER\\bin\\Version1.txt");
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "4.7");
+
+    // Another process holds it open: the open allows no sharing and fails.
+    int open = fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version2.txt", GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "");
+    fake::ReleaseExternalOpen(open);
+
+    // A failing read.
+    fake::FailCall("ReadFile", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "");
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "4.7");
+}
+
+TEST_F(MediaTest, OnlyTheFirstMatchCountsAndABarePatternIsRelative)
+{
+    fake::AddFile("C:\\work\\VersionB.txt", "2.0");
+    fake::AddFile("C:\\work\\VersionA.txt", "1.0");
+    EXPECT_EQ(Str(app.ReadVersionStamp("C:\\work\\Version*.txt")), "2.0");
+    fake::SetCurrentDirectory("C:\\work");
+    EXPECT_EQ(Str(app.ReadVersionStamp("Version*.txt")), "2.0");
+}
+
+TEST_F(MediaTest, AMediumWithoutStampStillHasARoot)
+{
+    MakeMedium("E:", DRIVE_CDROM, "");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaVersion), "");
+    EXPECT_EQ(Str(app.m_strMediaRoot), "E:");
+}
+
+TEST_F(MediaTest, DoubleByteCharactersInThePathAreNotCutAtTheirTrailByte)
+{
+    // In code page 932 the second byte of U+30BD is 0x5C, a backslash's code.
+    fake::SetCodePage(932);
+    const std::string so = "\x83\x5C";
+    MakeMedium("E:\\Disc" + so, DRIVE_CDROM, "3.0");
+    fake::SetModulePath("E:\\Disc" + so + "\\VIEWER" + so + "\\bin\\ZelvoLauncher.exe");
+    fake::AddFile("E:\\Disc" + so + "\\VIEWER" + so + "\\bin\\Version.txt", "3.1");
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_EQ(Str(app.m_strMediaRoot), "E:\\Disc" + so);
+    EXPECT_EQ(Str(app.m_strMediaVersion), "3.1");
+}
+
+}  // namespace

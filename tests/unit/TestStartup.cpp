@@ -1,0 +1,146 @@
+// Reading the command and running exactly one command.
+#include "LauncherTest.h"
+
+#include <algorithm>
+
+namespace {
+
+const char kHelpText[] =
+    "/LAUNCH, or no parameter - default, will launch optimal Advanced Viewer copy\n\n"
+    "/DELETE - will try to delete all possible Advanced Viewer copies from cache\n\n"
+    "/REPAIR - DELETE, than try to put Advanced Viewer from current media to cache, and LAUNCH";
+
+class StartupTest : public LauncherTest
+{
+protected:
+    void SetUp() override
+    {
+        LauncherTest::SetUp();
+        // On a removable drive each command leaves its own mark: the launch starts
+        // the viewer, the delete removes folders, the repair fails with its box.
+        MakeMedium("F:", DRIVE_REMOVABLE);
+    }
+
+    // Which command ran, told by what it left behind.
+    std::string CommandThatRan()
+    {
+        const auto& boxes = fake::MessageBoxes();
+        const auto& ops = fake::ShellOps();
+        bool deleted = std::any_of(ops.begin(), ops.end(), [](const fake::ShellOpRecord& op) {
+            return op.func == FO_DELETE;
+        });
+        if (boxes.size() == 1 && boxes[0].caption == std::string("Available commands:")) {
+            EXPECT_TRUE(fake::Processes().empty());
+            EXPECT_TRUE(ops.empty());
+            return "help";
+        }
+        if (boxes.size() == 1 && boxes[0].caption == std::string("Repair or copy error"))
+            return deleted && fake::Processes().empty() ? "repair" : "repair, but odd";
+        if (!boxes.empty())
+            return "unexpected message box";
+        if (!fake::Processes().empty())
+            return deleted ? "launch, but deleted" : "launch";
+        if (deleted)
+            return "delete";
+        return "nothing";
+    }
+};
+
+TEST_F(StartupTest, DispatchesTheFirstArgument)
+{
+    const struct {
+        const wchar_t* commandLine;
+        const char* command;
+    } cases[] = {
+        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\"", "launch"},
+        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\" \"\"", "launch"},
+        {L"ZelvoLauncher.exe /LAUNCH", "launch"},
+        {L"ZelvoLauncher.exe /launch", "launch"},
+        {L"ZelvoLauncher.exe REPAIR", "launch"},
+        {L"ZelvoLauncher.exe \"/REPAIR \"", "launch"},
+        {L"ZelvoLauncher.exe /DELETEALL", "launch"},
+        {L"ZelvoLauncher.exe /DELETE", "delete"},
+        {L"ZelvoLauncher.exe /delete", "delete"},
+        {L"ZelvoLauncher.exe /DeLeTe /REPAIR /HELP", "delete"},
+        {L"ZelvoLauncher.exe /REPAIR", "repair"},
+        {L"ZelvoLauncher.exe /Repair extra", "repair"},
+        {L"ZelvoLauncher.exe /HELP", "help"},
+        {L"ZelvoLauncher.exe /help", "help"},
+        {L"ZelvoLauncher.exe /?", "help"},
+        {L"ZelvoLauncher.exe -REGSERVER", "nothing"},
+        {L"ZelvoLauncher.exe -RegServer /DELETE", "nothing"},
+        {L"-REGSERVER /DELETE", "nothing"},
+        {L"-regserver", "nothing"},
+        {L"\"-RegServer\" /HELP", "nothing"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        CLauncherApp fresh;
+        fake::SetCommandLine(c.commandLine);
+        EXPECT_FALSE(fresh.InitInstance());
+        EXPECT_EQ(CommandThatRan(), c.command) << "command line: " << testing::PrintToString(std::wstring(c.commandLine));
+        EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);
+    }
+}
+
+TEST_F(StartupTest, AFailedSplitOfTheCommandLineLaunches)
+{
+    fake::FailCall("CommandLineToArgvW", 1, ERROR_NOT_ENOUGH_MEMORY);
+    Run(L"ZelvoLauncher.exe /HELP");
+    EXPECT_EQ(CommandThatRan(), "launch");
+}
+
+TEST_F(StartupTest, HelpShowsTheCommandListAndNothingElse)
+{
+    Run(L"ZelvoLauncher.exe /?");
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(box.caption, std::string("Available commands:"));
+    EXPECT_EQ(box.text, std::string(kHelpText));
+    // Not even the medium is looked at.
+    EXPECT_EQ(fake::CallCount("GetModuleFileNameA"), 0);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
+}
+
+TEST_F(StartupTest, RegserverEndsBeforeAnythingIsTouched)
+{
+    Run(L"ZelvoLauncher.exe -REGSERVER");
+    for (const fake::CallRecord& call : fake::Calls())
+        EXPECT_TRUE(call.function == "GetCommandLineW" || call.function == "CommandLineToArgvW" ||
+                    call.function == "LocalFree" || call.function == "WideCharToMultiByte" ||
+                    call.function == "_mbsicmp")
+            << "unexpected call " << call.function << "(" << call.arg << ")";
+}
+
+TEST_F(StartupTest, CommandWordsConvertThroughTheAnsiCodePage)
+{
+    // A word with characters of the code page is compared as ANSI text and
+    // launches like any unknown word.
+    fake::SetCodePage(932);
+    Run(L"ZelvoLauncher.exe /\u8868");
+    EXPECT_EQ(CommandThatRan(), "launch");
+}
+
+TEST_F(StartupTest, TheApplicationObjectStartsWithItsInitialState)
+{
+    CLauncherApp fresh;
+    EXPECT_EQ(fresh.m_bCopyAllowed, 1);
+    EXPECT_EQ(fresh.m_pszAppName, nullptr);
+    for (const CString* text : {&fresh.m_strMediaVersion, &fresh.m_strMediaRoot, &fresh.m_strCopyTarget,
+                                &fresh.m_strCopySource, &fresh.m_strSharedCopy, &fresh.m_strTempCopy,
+                                &fresh.m_strProfileCopy})
+        EXPECT_TRUE(text->IsEmpty());
+    EXPECT_EQ(fresh.m_arrStaleCopies.GetSize(), 0);
+    EXPECT_EQ(AfxGetApp(), &fresh);
+}
+
+TEST_F(StartupTest, TheEntryRunsOneCommandAndEndsWithExitInstancesValue)
+{
+    fake::SetCommandLine(L"ZelvoLauncher.exe /DELETE");
+    EXPECT_EQ(AfxWinMain(), 0);
+    EXPECT_EQ(CommandThatRan(), "delete");
+}
+
+}  // namespace

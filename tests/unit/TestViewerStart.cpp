@@ -1,0 +1,104 @@
+// Starting the viewer from the best copy, with the medium as its data.
+#include "LauncherTest.h"
+
+namespace {
+
+using namespace paths;
+
+class ViewerStartTest : public LauncherTest {};
+
+TEST_F(ViewerStartTest, StartsTheBestCopy)
+{
+    const struct {
+        bool shared, temp, profile;
+        std::string folder;
+    } cases[] = {
+        {true, true, true, kShared},       {true, false, false, kShared},   {false, true, true, kTemp},
+        {false, false, true, Profile("bob")}, {false, false, false, "E:"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        MakeMedium();
+        MakeCopy(kShared, "3.2.0.15");
+        MakeCopy(kTemp, "3.2.0.15");
+        MakeCopy(Profile("bob"), "3.2.0.15");
+        CLauncherApp fresh;
+        fresh.m_strMediaRoot = "E:";
+        fresh.m_strSharedCopy = c.shared ? kShared.c_str() : "";
+        fresh.m_strTempCopy = c.temp ? kTemp.c_str() : "";
+        fresh.m_strProfileCopy = c.profile ? Profile("bob").c_str() : "";
+        fresh.LaunchBestCopy();
+        ASSERT_EQ(fake::Processes().size(), 1u);
+        const fake::ProcessRecord& viewer = fake::Processes()[0];
+        EXPECT_EQ(viewer.commandLine, "\"" + c.folder + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
+        EXPECT_EQ(viewer.currentDirectory, c.folder + "\\VIEWER\\bin");
+        EXPECT_TRUE(viewer.result);
+    }
+}
+
+TEST_F(ViewerStartTest, BuildsTheProcessExactly)
+{
+    MakeMedium("D:\\Discs\\Study 7", DRIVE_FIXED);
+    // The launcher itself was started hidden, with other start-up flags.
+    STARTUPINFOA given = {};
+    given.dwFlags = STARTF_USESHOWWINDOW | 0x100 /* STARTF_USESTDHANDLES */;
+    given.wShowWindow = SW_HIDE;
+    given.dwX = 17;
+    given.lpTitle = const_cast<LPSTR>("launcher title");
+    fake::SetStartupInfo(given);
+
+    app.m_strMediaRoot = "D:\\Discs\\Study 7";
+    app.StartViewer(app.m_strMediaRoot);
+
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    const fake::ProcessRecord& viewer = fake::Processes()[0];
+    EXPECT_FALSE(viewer.applicationName.has_value());
+    // The executable is quoted; the data value is not, even with spaces.
+    EXPECT_EQ(viewer.commandLine, "\"D:\\Discs\\Study 7\\VIEWER\\bin\\KiroZelvo.exe\" data=D:\\Discs\\Study 7\\");
+    EXPECT_EQ(viewer.currentDirectory, "D:\\Discs\\Study 7\\VIEWER\\bin");
+    EXPECT_EQ(viewer.inheritHandles, FALSE);
+    EXPECT_EQ(viewer.creationFlags, 0u);
+    EXPECT_EQ(viewer.environment, nullptr);
+    ASSERT_TRUE(viewer.hasStartupInfo);
+    EXPECT_EQ(viewer.startupInfo.cb, sizeof(STARTUPINFOA));  // the record's real size on this build
+    EXPECT_EQ(viewer.startupInfo.dwFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(viewer.startupInfo.wShowWindow, SW_SHOW);
+    EXPECT_EQ(viewer.startupInfo.dwX, 17u);
+    EXPECT_STREQ(viewer.startupInfo.lpTitle, "launcher title");
+    EXPECT_EQ(viewer.executable, "D:\\Discs\\Study 7\\VIEWER\\bin\\KiroZelvo.exe");
+}
+
+TEST_F(ViewerStartTest, AnEmptyRootStartsFromTheCurrentDrive)
+{
+    app.LaunchBestCopy();
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    EXPECT_EQ(fake::Processes()[0].commandLine, "\"\\VIEWER\\bin\\KiroZelvo.exe\" data=\\");
+    EXPECT_EQ(fake::Processes()[0].currentDirectory, "\\VIEWER\\bin");
+}
+
+TEST_F(ViewerStartTest, AMissingViewerFailsQuietly)
+{
+    MakeMedium();
+    fake::Remove("E:\\VIEWER\\bin\\KiroZelvo.exe");
+    app.m_strMediaRoot = "E:";
+    app.LaunchBestCopy();
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    EXPECT_FALSE(fake::Processes()[0].result);
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+}
+
+TEST_F(ViewerStartTest, AFixedDriveMediumStartsAtOnceWithoutLookingForCopies)
+{
+    MakeMedium("D:\\Discs\\Study 7", DRIVE_FIXED);
+    MakeCopy(kShared, "1.0");  // out of date, and still left alone
+    MakeCopy(kTemp, "9.0");
+    fake::ClearCalls();
+    Run(L"ZelvoLauncher.exe");
+    EXPECT_EQ(ViewerCommandLine(), "\"D:\\Discs\\Study 7\\VIEWER\\bin\\KiroZelvo.exe\" data=D:\\Discs\\Study 7\\");
+    for (const fake::CallRecord& call : fake::Calls())
+        EXPECT_EQ(call.arg.find("C:\\Users"), std::string::npos) << call.function << "(" << call.arg << ")";
+    EXPECT_TRUE(fake::Exists(kShared + "\\VIEWER\\bin\\Version.txt"));
+    EXPECT_TRUE(fake::ShellOps().empty());
+}
+
+}  // namespace
