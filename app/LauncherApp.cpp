@@ -111,17 +111,28 @@ CString CLauncherApp::ReadVersionStamp(CString pattern)
     if (search == INVALID_HANDLE_VALUE)
         return text;
 
-    CString path = pattern.Left(pattern.ReverseFind('\\') + 1) + found.cFileName;
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD bytesRead = 0;
-        LPSTR buffer = text.GetBuffer(261);
-        if (!ReadFile(file, buffer, 260, &bytesRead, NULL))
-            bytesRead = 0;
-        text.ReleaseBuffer(static_cast<int>(bytesRead));
-        text.TrimLeft(" .\n\r\t");
-        text.TrimRight(" .\n\r\t");
-        CloseHandle(file);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    try {
+        CString path = pattern.Left(pattern.ReverseFind('\\') + 1) + found.cFileName;
+        file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD bytesRead = 0;
+            LPSTR buffer = text.GetBuffer(261);
+            if (!ReadFile(file, buffer, 260, &bytesRead, NULL))
+                bytesRead = 0;
+            text.ReleaseBuffer(static_cast<int>(bytesRead));
+            text.TrimLeft(" .\n\r\t");
+            text.TrimRight(" .\n\r\t");
+            HANDLE opened = file;
+            file = INVALID_HANDLE_VALUE;
+            CloseHandle(opened);
+        }
+    } catch (...) {
+        // The caller gets the failure; the handles stay ours to close.
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        FindClose(search);
+        throw;
     }
     FindClose(search);
     return text;

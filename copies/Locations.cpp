@@ -35,10 +35,14 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
         DeleteFileA(name);
         return TRUE;
     } catch (...) {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        if (gotName)
-            DeleteFileA(name);
+        try {
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+            if (gotName)
+                DeleteFileA(name);
+        } catch (...) {
+            // nothing more can be done; the test still answers FALSE
+        }
         return FALSE;
     }
 }

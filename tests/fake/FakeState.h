@@ -1,0 +1,164 @@
+// Internals of the fake machine, shared by its source files. Tests use
+// FakeMachine.h instead.
+#pragma once
+
+#include "FakeMachine.h"
+
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+namespace fake::detail {
+
+struct Drive;
+
+struct Node {
+    std::string name;
+    bool folder = false;
+    std::string linkTarget;  // not empty: a folder link to this absolute path
+    DWORD attributes = 0;    // files only; folders report theirs from folder/link
+    std::string data;
+    bool big = false;        // size declared, bytes not stored
+    ULONGLONG bigSize = 0;
+    bool notWritable = false;
+    Node* parent = nullptr;
+    Drive* drive = nullptr;
+    std::vector<std::unique_ptr<Node>> children;
+
+    bool IsLink() const { return !linkTarget.empty(); }
+    ULONGLONG Size() const { return big ? bigSize : data.size(); }
+};
+
+struct Drive {
+    std::string root;  // "C:" or "\\host\share"
+    UINT type = DRIVE_FIXED;
+    ULONGLONG freeBytes = 0;
+    ULONGLONG totalBytes = 0;
+    DWORD sectorsPerCluster = 8;
+    DWORD bytesPerSector = 512;
+    bool readOnly = false;
+    std::unique_ptr<Node> top;
+
+    ULONGLONG Cluster() const { return (ULONGLONG)sectorsPerCluster * bytesPerSector; }
+};
+
+// A parsed absolute path: its volume and its names, "." and ".." folded.
+struct Path {
+    std::string volume;
+    std::vector<std::string> parts;
+    bool trailingSeparator = false;
+};
+
+struct Lookup {
+    Node* node = nullptr;    // the entry found
+    Node* parent = nullptr;  // its folder (link targets already followed); set when only the last name is missing
+    std::string leaf;        // the last name as written
+    DWORD error = 0;
+};
+
+struct FileOpen {
+    Node* node;
+    DWORD access;
+    DWORD share;
+    ULONGLONG position = 0;
+    bool external = false;
+};
+
+struct Search {
+    std::vector<WIN32_FIND_DATAA> entries;
+    size_t next = 0;
+};
+
+struct Injection {
+    std::string function;
+    int countdown;  // 0: every call
+    DWORD error;
+    bool throws;
+    Throw what;
+};
+
+struct Machine {
+    std::vector<std::unique_ptr<Drive>> drives;
+    Path currentDirectory;
+
+    std::map<std::string, std::string> env;  // key: upper-case name
+    std::string tempPath = "C:\\TEMP\\";
+    bool tempPathCut = false;
+    DWORD version = (7601u << 16) | (1u << 8) | 6u;
+    UINT codePage = 1252;
+    int mbCodePage = _MB_CP_ANSI;  // follows codePage until _setmbcp picks another
+    std::string modulePath = "C:\\app.exe";
+    std::wstring commandLine = L"\"C:\\app.exe\"";
+    STARTUPINFOA startupInfo{};
+    int messageBoxResult = IDOK;
+
+    bool linksRemovable = true;
+    bool shellMoveMerges = true;
+    int shellCancelAfter = -1;
+    UINT shellCancelFunc = 0;
+    int shellError = 0;
+    bool shellErrorPerform = false;
+    UINT shellErrorFunc = 0;
+
+    DWORD lastError = 0;
+    UINT tempCounter = 0;
+
+    uintptr_t nextHandle = 0x1000;
+    std::map<uintptr_t, FileOpen> opens;  // handles and external opens
+    std::map<uintptr_t, Search> searches;
+    std::set<uintptr_t> processHandles;
+    std::set<void*> argvBlocks;
+    int badHandleCloses = 0;
+    int badLocalFrees = 0;
+
+    std::vector<Injection> injections;
+    std::vector<CallRecord> calls;
+    std::vector<ProcessRecord> processes;
+    std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<ShellOpRecord> shellOps;
+
+    Machine();
+    ~Machine();
+};
+
+Machine& M();
+
+// Logs the call and applies injections: returns true when the call must fail
+// (the last error is already set), throws when a test asked for an exception.
+bool Enter(const char* function, const std::string& arg);
+std::string Str(const char* text);
+std::string Narrow(const wchar_t* text);  // UTF-8, for logs
+BOOL Fail(DWORD error);                   // sets the last error, returns FALSE
+
+// Code page helpers.
+bool IsLead(unsigned char c, UINT codePage);
+bool IsLead(unsigned char c);  // in the machine's code page
+bool NamesEqual(const std::string& a, const std::string& b);
+bool MatchPattern(const std::string& pattern, const std::string& name);
+bool HasWildcards(const std::string& name);
+
+// Paths and lookups.
+// Win32 functions refuse paths of MAX_PATH characters or more; the control
+// functions pass limitLength = false, since a disk can hold longer paths.
+bool ParsePath(const char* text, Path& out, DWORD& error, bool wildcardsInLast = false, bool limitLength = true);
+Drive* FindDrive(const std::string& volume);
+Lookup Resolve(const Path& path, bool followLast);
+Node* FollowLink(const Node* link, DWORD& error);
+Node* FindChild(const Node* folder, const std::string& name);
+DWORD Attributes(const Node* node);
+bool IsInside(const Node* node, const Node* folder);  // node == folder or below it
+
+// Operations shared by kernel32 and the shell, with Windows' checks.
+DWORD CheckWritable(const Node* folder);
+DWORD CheckShare(const Node* file, DWORD access, DWORD share);
+bool HasOpensInside(const Node* node);
+DWORD PutFile(Node* folder, const std::string& name, const Node& source, Node** out = nullptr);
+void Truncate(Node* file);
+DWORD CreateFolder(Node* parent, const std::string& name, Node** out);
+DWORD DeleteFileNode(Node* file, bool evenReadOnly);
+DWORD RemoveFolderNode(Node* folder);
+DWORD Rename(Node* node, Node* newParent, const std::string& newName);
+
+uintptr_t NewHandle();
+
+}  // namespace fake::detail
