@@ -58,6 +58,7 @@ public:
 
 private:
     CString GetOwnPath();
+    BOOL IsCopyUpToDate(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder);
     BOOL RemoveFolderLinks(const CString& folder);

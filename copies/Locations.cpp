@@ -47,6 +47,19 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
     }
 }
 
+// Judges the copy in a copy folder by its stamp against the medium's. An
+// out-of-date copy is listed for deletion; one without a stamp is left alone.
+BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
+{
+    CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
+    if (stamp.IsEmpty())
+        return FALSE;
+    if (IsVersionAtLeast(stamp, m_strMediaVersion))
+        return TRUE;
+    m_arrStaleCopies.Add(copyFolder);
+    return FALSE;
+}
+
 BOOL CLauncherApp::ProbeSharedLocation(int collect)
 {
     CString allUsers = GetAllUsersFolder();
@@ -59,13 +72,9 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
         return TRUE;
     }
 
-    CString stamp = ReadVersionStamp(base + "\\Zelvo Disc 11\\VIEWER\\bin\\Version*.txt");
-    if (!stamp.IsEmpty()) {
-        if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
-            m_strSharedCopy = copy;
-            return TRUE;
-        }
-        m_arrStaleCopies.Add(copy);
+    if (IsCopyUpToDate(copy)) {
+        m_strSharedCopy = copy;
+        return TRUE;
     }
     if (m_bCopyAllowed && IsFolderWritable(base))
         m_strCopyTarget = copy;
@@ -93,13 +102,9 @@ BOOL CLauncherApp::ProbeTempLocation(int collect)
         return TRUE;
     }
 
-    CString stamp = ReadVersionStamp(base + "\\Zelvo Disc 11\\VIEWER\\bin\\Version*.txt");
-    if (!stamp.IsEmpty()) {
-        if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
-            m_strTempCopy = copy;
-            return TRUE;
-        }
-        m_arrStaleCopies.Add(copy);
+    if (IsCopyUpToDate(copy)) {
+        m_strTempCopy = copy;
+        return TRUE;
     }
     if (m_bCopyAllowed && m_strCopyTarget.IsEmpty() && IsFolderWritable(base))
         m_strCopyTarget = copy;
@@ -128,15 +133,11 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
                 m_arrStaleCopies.Add(copy);
                 continue;
             }
-            CString stamp = ReadVersionStamp(copy + "\\VIEWER\\bin\\Version*.txt");
-            if (stamp.IsEmpty())
-                continue;
-            if (IsVersionAtLeast(stamp, m_strMediaVersion)) {
+            if (IsCopyUpToDate(copy)) {
                 m_strProfileCopy = copy;
                 foundUpToDate = TRUE;
                 break;
             }
-            m_arrStaleCopies.Add(copy);
         } while (FindNextFileA(search, &entry));
     } catch (...) {
         FindClose(search);  // the search is ours to close, whatever happens
