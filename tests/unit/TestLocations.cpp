@@ -1,0 +1,470 @@
+// Where copies live, how each location is probed, and what ProbeCopies leaves.
+#include "LauncherTest.h"
+
+#include <vector>
+
+using namespace paths;
+
+namespace {
+
+const std::string kAnn = Profile("ann");
+const std::string kBob = Profile("bob");
+
+// True when a writability test file ("dvt....tmp") is left in `folder`.
+bool HasTestFile(const std::string& folder)
+{
+    for (const std::string& entry : fake::ListTree(folder))
+        if (entry.rfind("dvt", 0) == 0 || entry.rfind("DVT", 0) == 0)
+            return true;
+    return false;
+}
+
+// Calls that look at or change the disk.
+int DiskCalls()
+{
+    return fake::CallCount("FindFirstFileA") + fake::CallCount("CreateFileA") +
+           fake::CallCount("GetTempFileNameA") + fake::CallCount("GetFileAttributesA") +
+           fake::CallCount("DeleteFileA");
+}
+
+class LocationsTest : public LauncherTest
+{
+protected:
+    void SetUp() override
+    {
+        LauncherTest::SetUp();
+        app.m_strMediaVersion = "3.2.0.15";
+        app.m_strMediaRoot = "E:";
+        app.m_strCopySource = "E:";
+    }
+};
+
+// ---------------------------------------------------------------- all-users folder
+
+TEST_F(LocationsTest, AllUsersFolderFollowsTheMajorVersion)
+{
+    const std::string k323(323, 'a'), k324(324, 'b');
+    const struct {
+        BYTE major, minor;
+        const char* pub;       // nullptr: not set
+        const char* allUsers;  // nullptr: not set
+        std::string expected;
+    } cases[] = {
+        {5, 1, "C:\\Users\\Public", "C:\\Documents and Settings\\All Users", "C:\\Documents and Settings\\All Users"},
+        {5, 6, "C:\\Users\\Public", "C:\\All", "C:\\All"},  // the minor version plays no part
+        {6, 0, "C:\\Users\\Public", "C:\\ProgramData", "C:\\Users\\Public"},
+        {10, 0, "D:\\Pub", "C:\\ProgramData", "D:\\Pub"},
+        {6, 1, nullptr, "C:\\ProgramData", ""},  // no fall-back to the other variable
+        {5, 1, "C:\\Users\\Public", nullptr, ""},
+        {6, 1, k323.c_str(), nullptr, k323},
+        {6, 1, k324.c_str(), nullptr, ""},
+        {5, 0, nullptr, k323.c_str(), k323},
+        {5, 0, nullptr, k324.c_str(), ""},
+        {6, 1, "", "C:\\ProgramData", ""},
+    };
+    for (const auto& c : cases) {
+        fake::SetVersion(c.major, c.minor, 2600);
+        c.pub ? fake::SetEnv("PUBLIC", c.pub) : fake::UnsetEnv("PUBLIC");
+        c.allUsers ? fake::SetEnv("ALLUSERSPROFILE", c.allUsers) : fake::UnsetEnv("ALLUSERSPROFILE");
+        EXPECT_EQ(Str(app.GetAllUsersFolder()), c.expected)
+            << "Windows " << int(c.major) << "." << int(c.minor) << ", PUBLIC "
+            << (c.pub ? std::to_string(strlen(c.pub)) + " chars" : "unset") << ", ALLUSERSPROFILE "
+            << (c.allUsers ? std::to_string(strlen(c.allUsers)) + " chars" : "unset");
+    }
+}
+
+// ---------------------------------------------------------------- writability test
+
+TEST_F(LocationsTest, WritableFolderPassesAndKeepsNoTestFile)
+{
+    fake::AddFile(kTempBase + "\\dvt0001.tmp", "someone else's");
+    EXPECT_TRUE(app.IsFolderWritable(kTempBase.c_str()));
+    EXPECT_EQ(fake::CallCount("GetTempFileNameA", kTempBase), 1);
+    EXPECT_EQ(fake::ListTree(kTempBase), std::vector<std::string>{"dvt0001.tmp"});
+    EXPECT_EQ(fake::Contents(kTempBase + "\\dvt0001.tmp"), "someone else's");
+}
+
+TEST_F(LocationsTest, UnwritableOrMissingFolderFailsAndKeepsNoTestFile)
+{
+    fake::SetFolderWritable(kSharedBase, false);
+    EXPECT_FALSE(app.IsFolderWritable(kSharedBase.c_str()));
+    EXPECT_FALSE(HasTestFile(kSharedBase));
+
+    EXPECT_FALSE(app.IsFolderWritable("C:\\Nowhere"));
+    EXPECT_FALSE(fake::Exists("C:\\Nowhere"));
+
+    // The name is handed out, but the file cannot be opened: it is deleted again.
+    fake::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(app.IsFolderWritable(kTempBase.c_str()));
+    EXPECT_FALSE(HasTestFile(kTempBase));
+    EXPECT_EQ(fake::OpenFileHandles(), 0);
+}
+
+TEST_F(LocationsTest, ExceptionsInTheWritabilityTestAreCaught)
+{
+    const struct {
+        const char* function;
+        fake::Throw what;
+    } cases[] = {
+        {"GetTempFileNameA", fake::Throw::BadAlloc}, {"GetTempFileNameA", fake::Throw::Fake},
+        {"CreateFileA", fake::Throw::BadAlloc},      {"CreateFileA", fake::Throw::Fake},
+        {"CloseHandle", fake::Throw::Fake},          {"DeleteFileA", fake::Throw::BadAlloc},
+        {"DeleteFileA", fake::Throw::Fake},
+    };
+    for (const auto& c : cases) {
+        fake::ThrowFromCall(c.function, 1, c.what);
+        BOOL writable = TRUE;
+        EXPECT_NO_THROW(writable = app.IsFolderWritable(kTempBase.c_str())) << c.function;
+        EXPECT_FALSE(writable) << c.function;
+        EXPECT_FALSE(HasTestFile(kTempBase)) << c.function;
+        EXPECT_EQ(fake::OpenFileHandles(), 0) << c.function;
+        fake::ClearInjections();
+    }
+}
+
+TEST_F(LocationsTest, NoExceptionLeavesTheWritabilityTestEvenWhenCleanUpThrowsToo)
+{
+    fake::ThrowFromCall("DeleteFileA", 0, fake::Throw::BadAlloc);
+    BOOL writable = TRUE;
+    EXPECT_NO_THROW(writable = app.IsFolderWritable(kTempBase.c_str()));
+    EXPECT_FALSE(writable);
+    EXPECT_EQ(fake::OpenFileHandles(), 0);
+    fake::ClearInjections();
+}
+
+// ---------------------------------------------------------------- collect mode
+
+TEST_F(LocationsTest, SharedAndTempCollectListWithoutLookingAtTheDisk)
+{
+    fake::SetFolderWritable(kSharedBase, false);
+    fake::ClearCalls();
+    EXPECT_TRUE(app.ProbeSharedLocation(1));
+    EXPECT_TRUE(app.ProbeTempLocation(1));
+    EXPECT_EQ(StaleCopies(), kShared + "|" + kTemp);
+    EXPECT_EQ(DiskCalls(), 0);
+    EXPECT_EQ(Str(app.m_strCopyTarget), "");
+    EXPECT_FALSE(fake::Exists(kShared));
+}
+
+TEST_F(LocationsTest, ProfileCollectListsEveryPlainSubfolder)
+{
+    fake::AddFolder("C:\\Users\\.skel\\Local Settings\\Temp");
+    fake::AddFile("C:\\Users\\desktop.ini", "[x]");
+    fake::AddFolder("C:\\Users\\Default");  // no Local Settings: listed all the same
+    MakeCopy(kAnn, "1.0");
+    fake::ClearCalls();
+    EXPECT_TRUE(app.ProbeProfileLocations(1));
+    EXPECT_EQ(StaleCopies(), "C:\\Users\\Public\\Local Settings\\Temp\\Zelvo Disc 11|" + kAnn + "|" + kBob +
+                                 "|C:\\Users\\Default\\Local Settings\\Temp\\Zelvo Disc 11");
+    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 1);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA", "C:\\Users\\*"), 1);
+    EXPECT_EQ(fake::CallCount("CreateFileA"), 0);
+}
+
+TEST_F(LocationsTest, NoAllUsersFolderSkipsSharedAndProfilesInBothModes)
+{
+    fake::UnsetEnv("PUBLIC");
+    MakeCopy(kShared, "1.0");
+    MakeCopy(kAnn, "1.0");
+    for (int collect : {1, 0}) {
+        EXPECT_FALSE(app.ProbeSharedLocation(collect));
+        EXPECT_FALSE(app.ProbeProfileLocations(collect));
+    }
+    EXPECT_EQ(StaleCopies(), "");
+    EXPECT_EQ(Str(app.m_strCopyTarget), "");
+    EXPECT_TRUE(app.ProbeTempLocation(1));  // the temp location does not depend on it
+    EXPECT_EQ(StaleCopies(), kTemp);
+}
+
+TEST_F(LocationsTest, UnsearchableProfilesFolderListsNothing)
+{
+    fake::SetEnv("PUBLIC", "D:\\Nowhere\\Public");
+    EXPECT_FALSE(app.ProbeProfileLocations(1));
+    EXPECT_FALSE(app.ProbeProfileLocations(0));
+    EXPECT_EQ(StaleCopies(), "");
+}
+
+// ---------------------------------------------------------------- temp path
+
+TEST_F(LocationsTest, TempPathVariants)
+{
+    const std::string long1299 = "C:\\" + std::string(1295, 't') + "\\";  // 1299 chars: fits
+    const std::string long1300 = "C:\\" + std::string(1296, 't') + "\\";
+    const std::string dbcs = "C:\\x\\\x95\x5C";  // ends in a double-byte character, trail byte 0x5C
+    const struct {
+        const char* name;
+        std::string text;
+        std::string copy;  // "": the temp location counts as absent
+        bool failCall = false, cut = false;
+        UINT codePage = 1252;
+    } cases[] = {
+        {"one trailing backslash", kTempBase + "\\", kTemp},
+        {"none", kTempBase, kTemp},
+        {"two", kTempBase + "\\\\", kTempBase + "\\\\Zelvo Disc 11"},
+        {"empty", "", ""},
+        {"call fails", kTempBase + "\\", "", true},
+        {"1299 chars", long1299, long1299 + "Zelvo Disc 11"},
+        {"too long", long1300, ""},
+        {"too long, cut to fit", long1300, "", false, true},
+        {"double-byte end", dbcs, dbcs + "\\Zelvo Disc 11", false, false, 932},
+        {"double-byte, then backslash", dbcs + "\\", dbcs + "\\Zelvo Disc 11", false, false, 932},
+    };
+    for (const auto& c : cases) {
+        fake::SetTempPath(c.text);
+        fake::SetTempPathCutWhenShort(c.cut);
+        fake::SetCodePage(c.codePage);
+        if (c.failCall)
+            fake::FailCall("GetTempPathA", 0, ERROR_ACCESS_DENIED);
+        app.m_arrStaleCopies.RemoveAll();
+        app.m_strCopyTarget.Empty();
+        EXPECT_EQ(app.ProbeTempLocation(1), !c.copy.empty()) << c.name;
+        EXPECT_EQ(StaleCopies(), c.copy) << c.name;
+        if (c.copy.empty()) {
+            fake::ClearCalls();
+            EXPECT_FALSE(app.ProbeTempLocation(0)) << c.name;
+            EXPECT_EQ(StaleCopies(), "") << c.name;
+            EXPECT_EQ(Str(app.m_strCopyTarget), "") << c.name;
+            EXPECT_EQ(DiskCalls(), 0) << c.name;
+        }
+        fake::ClearInjections();
+    }
+}
+
+// ---------------------------------------------------------------- ProbeCopies outcomes
+
+// A copy folder's stamp: nullptr = no copy folder at all, "" = a copy without a stamp.
+struct Outcome {
+    const char* situation;
+    const char* shared;
+    bool sharedWritable;
+    const char* temp;
+    bool tempWritable;
+    const char* ann;
+    const char* bob;
+    std::string sharedCopy, tempCopy, profileCopy, target, source, stale;
+    BOOL result;
+};
+
+void PrintTo(const Outcome& o, std::ostream* os)
+{
+    *os << o.situation;
+}
+
+class ProbeOutcomeTest : public LocationsTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(ProbeOutcomeTest, LeavesTheStateTheCommandsActOn)
+{
+    const Outcome& o = GetParam();
+    const std::pair<const char*, std::string> copies[] = {
+        {o.shared, kShared}, {o.temp, kTemp}, {o.ann, kAnn}, {o.bob, kBob}};
+    for (const auto& copy : copies)
+        if (copy.first)
+            MakeCopy(copy.second, copy.first);
+    fake::SetFolderWritable(kSharedBase, o.sharedWritable);
+    fake::SetFolderWritable(kTempBase, o.tempWritable);
+
+    EXPECT_EQ(app.ProbeCopies(), o.result);
+    EXPECT_EQ(Str(app.m_strSharedCopy), o.sharedCopy);
+    EXPECT_EQ(Str(app.m_strTempCopy), o.tempCopy);
+    EXPECT_EQ(Str(app.m_strProfileCopy), o.profileCopy);
+    EXPECT_EQ(Str(app.m_strCopyTarget), o.target);
+    EXPECT_EQ(Str(app.m_strCopySource), o.source);
+    EXPECT_EQ(StaleCopies(), o.stale);
+    EXPECT_FALSE(HasTestFile(kSharedBase));
+    EXPECT_FALSE(HasTestFile(kTempBase));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ProbeOutcomeTest,
+    ::testing::Values(
+        Outcome{"SharedUpToDate", "3.2.0.15", true, "3.1", true, "3.1", nullptr,
+                kShared, "", "", "", "E:", "", TRUE},
+        Outcome{"SharedChosenTempUpToDate", "3.1", true, "4.0", true, "3.1", nullptr,
+                "", kTemp, "", kShared, kTemp, kShared, TRUE},
+        Outcome{"SharedChosenProfileUpToDate", nullptr, true, "3.1", true, "3.1", "3.2.0.15",
+                "", "", kBob, kShared, kBob, kTemp + "|" + kAnn, TRUE},
+        Outcome{"SharedChosenNothingUpToDate", "3.1", true, "", true, "3.1", "2",
+                "", "", "", kShared, "E:", kShared + "|" + kAnn + "|" + kBob, FALSE},
+        Outcome{"SharedNotChosenTempUpToDate", "3.1", false, "3.2.0.15", true, "3.1", nullptr,
+                "", kTemp, "", "", "E:", kShared, TRUE},
+        Outcome{"TempChosenProfileUpToDate", nullptr, false, "3.1", true, "5", "3.1",
+                "", "", kAnn, kTemp, "E:", kTemp, TRUE},
+        Outcome{"TempChosenNothingUpToDate", "3.1", false, nullptr, true, "3.1", "3.1",
+                "", "", "", kTemp, "E:", kShared + "|" + kAnn + "|" + kBob, FALSE},
+        Outcome{"NeitherChosenProfileUpToDate", "3.1", false, "3.1", false, nullptr, "3.2.0.15",
+                "", "", kBob, "", "E:", kShared + "|" + kTemp, TRUE},
+        Outcome{"NeitherChosenNothingUpToDate", nullptr, false, "3.1", false, "3.1", "",
+                "", "", "", "", "E:", kTemp + "|" + kAnn, FALSE}),
+    [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.situation); });
+
+// ---------------------------------------------------------------- ProbeCopies, further cases
+
+TEST_F(LocationsTest, UpToDateSharedCopyEndsTheProbingWithoutAnyWritabilityTest)
+{
+    MakeCopy(kShared, "3.2.0.15");
+    fake::ClearCalls();
+    EXPECT_TRUE(app.ProbeCopies());
+    EXPECT_EQ(fake::CallCount("GetTempPathA"), 0);
+    EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA", "C:\\Users\\*"), 0);
+}
+
+TEST_F(LocationsTest, TempTargetIsNotTestedOnceTheSharedOneIsChosen)
+{
+    fake::ClearCalls();
+    EXPECT_FALSE(app.ProbeCopies());
+    EXPECT_EQ(Str(app.m_strCopyTarget), kShared);
+    EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 1);
+    EXPECT_EQ(fake::CallCount("GetTempFileNameA", kSharedBase), 1);
+}
+
+TEST_F(LocationsTest, CopyingNotAllowedChoosesNoTargetAndTestsNothing)
+{
+    app.m_bCopyAllowed = 0;
+    MakeCopy(kShared, "3.1");
+    MakeCopy(kAnn, "3.1");
+    fake::ClearCalls();
+    EXPECT_FALSE(app.ProbeCopies());
+    EXPECT_EQ(Str(app.m_strCopyTarget), "");
+    EXPECT_EQ(StaleCopies(), kShared + "|" + kAnn);
+    EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
+}
+
+TEST_F(LocationsTest, CopiesWithoutStampAreNeitherUsedNorListed)
+{
+    MakeCopy(kShared, "");
+    fake::AddFile(kTemp + "\\VIEWER\\bin\\Version.txt", " . \r\n\t.");  // holds nothing
+    MakeCopy(kAnn, "");
+    EXPECT_FALSE(app.ProbeCopies());
+    EXPECT_EQ(StaleCopies(), "");
+    EXPECT_EQ(Str(app.m_strProfileCopy), "");
+    EXPECT_EQ(Str(app.m_strCopyTarget), kShared);  // still a target
+}
+
+TEST_F(LocationsTest, EmptyMediaVersionMakesTheFirstStampedCopyWin)
+{
+    app.m_strMediaVersion = "";
+    MakeCopy(kShared, "");
+    MakeCopy(kTemp, "0.0.1");
+    MakeCopy(kAnn, "9.9");
+    EXPECT_TRUE(app.ProbeCopies());
+    EXPECT_EQ(Str(app.m_strTempCopy), kTemp);
+    EXPECT_EQ(Str(app.m_strCopyTarget), kShared);
+    EXPECT_EQ(Str(app.m_strCopySource), kTemp);
+    EXPECT_EQ(StaleCopies(), "");
+}
+
+TEST_F(LocationsTest, ProbeCopiesStartsAfreshButKeepsTheStaleListAndTheSource)
+{
+    app.m_strSharedCopy = "X:\\shared";
+    app.m_strTempCopy = "X:\\temp";
+    app.m_strProfileCopy = "X:\\profile";
+    app.m_strCopyTarget = "X:\\target";
+    app.m_strCopySource = "D:\\Discs\\Study 7";
+    app.m_arrStaleCopies.Add("X:\\earlier");
+    fake::SetFolderWritable(kSharedBase, false);
+    fake::SetFolderWritable(kTempBase, false);
+    MakeCopy(kTemp, "1.0");
+    EXPECT_FALSE(app.ProbeCopies());
+    EXPECT_EQ(Str(app.m_strSharedCopy) + Str(app.m_strTempCopy) + Str(app.m_strProfileCopy) +
+                  Str(app.m_strCopyTarget),
+              "");
+    EXPECT_EQ(Str(app.m_strCopySource), "D:\\Discs\\Study 7");
+    EXPECT_EQ(StaleCopies(), "X:\\earlier|" + kTemp);
+}
+
+TEST_F(LocationsTest, ProfilesGoInSearchOrderAndStopAtTheFirstUpToDate)
+{
+    fake::SetFolderWritable(kSharedBase, false);
+    fake::SetFolderWritable(kTempBase, false);
+    const std::string dot = "C:\\Users\\.skel\\Local Settings\\Temp\\Zelvo Disc 11";
+    const std::string zed = Profile("zed"), aaron = Profile("aaron"), carl = Profile("carl");
+    MakeCopy(dot, "9.0");  // a dot-folder is never looked at
+    MakeCopy(zed, "3.0");
+    MakeCopy(kAnn, "3.1");
+    MakeCopy(kBob, "");
+    MakeCopy(aaron, "3.2.0.16");  // added after bob: comes after bob in the search
+    MakeCopy(carl, "1.0");
+    fake::ClearCalls();
+    EXPECT_TRUE(app.ProbeCopies());
+    EXPECT_EQ(Str(app.m_strProfileCopy), aaron);
+    EXPECT_EQ(StaleCopies(), kAnn + "|" + zed);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA", "carl"), 0);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA", ".skel"), 0);
+    EXPECT_EQ(Str(app.m_strCopySource), "E:");
+}
+
+TEST_F(LocationsTest, ProfileProbeReturnsFalseWhenOnlyStaleCopiesAreFound)
+{
+    MakeCopy(kAnn, "3.1");
+    MakeCopy(kBob, "3.2");
+    EXPECT_FALSE(app.ProbeProfileLocations(0));
+    EXPECT_EQ(StaleCopies(), kAnn + "|" + kBob);
+    EXPECT_EQ(Str(app.m_strProfileCopy), "");
+    EXPECT_EQ(Str(app.m_strCopyTarget), "");  // profiles are never a target
+}
+
+struct ThrowCase {
+    const char* name;
+    std::string copy;
+    fake::Throw what;
+    BOOL (CLauncherApp::*probe)(int);
+};
+
+const ThrowCase kThrowCases[] = {
+    {"shared", kShared, fake::Throw::Fake, &CLauncherApp::ProbeSharedLocation},
+    {"temp", kTemp, fake::Throw::BadAlloc, &CLauncherApp::ProbeTempLocation},
+    {"profile", kBob, fake::Throw::Fake, &CLauncherApp::ProbeProfileLocations},
+    {"profile, out of memory", kBob, fake::Throw::BadAlloc, &CLauncherApp::ProbeProfileLocations},
+};
+
+void ExpectThrows(CLauncherApp& app, const ThrowCase& c)
+{
+    if (c.what == fake::Throw::Fake)
+        EXPECT_THROW((app.*c.probe)(0), fake::FakeException) << c.name;
+    else
+        EXPECT_THROW((app.*c.probe)(0), std::bad_alloc) << c.name;
+}
+
+TEST_F(LocationsTest, ExceptionsPassOutOfTheProbesAndTheProfileSearchIsClosed)
+{
+    // The stamp's own search is the one that throws, so only the probe's
+    // search of the profiles folder can be left open.
+    for (const ThrowCase& c : kThrowCases) {
+        MakeCopy(c.copy, "3.1");
+        bool profiles = c.probe == &CLauncherApp::ProbeProfileLocations;
+        fake::ThrowFromCall("FindFirstFileA", profiles ? 4 : 1, c.what);  // Public, ann, bob
+        ExpectThrows(app, c);
+        EXPECT_EQ(fake::OpenSearches(), 0) << c.name;
+        EXPECT_EQ(StaleCopies(), "") << c.name;
+        fake::ClearInjections();
+        fake::Remove(c.copy);
+    }
+}
+
+TEST_F(LocationsTest, ExceptionOpeningAStampFileLeavesNoSearchOpen)
+{
+    for (const ThrowCase& c : kThrowCases) {
+        MakeCopy(c.copy, "3.1");
+        int before = fake::OpenSearches();
+        fake::ThrowFromCall("CreateFileA", 1, c.what);
+        ExpectThrows(app, c);
+        EXPECT_EQ(fake::OpenSearches() - before, 0) << c.name << ": a search was left open";
+        EXPECT_EQ(fake::OpenFileHandles(), 0) << c.name;
+        EXPECT_EQ(StaleCopies(), "") << c.name;
+        fake::ClearInjections();
+        fake::Remove(c.copy);
+    }
+
+    // Through ProbeCopies as well: nothing catches it on the way.
+    MakeCopy(kAnn, "3.1");
+    fake::SetFolderWritable(kSharedBase, false);
+    fake::SetFolderWritable(kTempBase, false);  // the writability test opens no file then
+    int before = fake::OpenSearches();
+    fake::ThrowFromCall("CreateFileA", 1, fake::Throw::Fake);
+    EXPECT_THROW(app.ProbeCopies(), fake::FakeException);
+    EXPECT_EQ(fake::OpenSearches() - before, 0);
+    fake::ClearInjections();
+}
+
+}  // namespace
