@@ -1,0 +1,577 @@
+// The launch, delete and repair commands, run end to end on the fake machine.
+#include "LauncherTest.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace paths;
+
+namespace {
+
+const std::string kNew = "3.2.0.15";  // the medium's version
+const std::string kOld = "3.1";
+const std::string kAnn = Profile("ann");
+const std::string kBob = Profile("bob");
+const std::string kFixedRoot = "D:\\Discs\\Study 7";
+
+const char kRepairCaption[] = "Repair or copy error";
+const char kRepairText[] =
+    "Cannot repair existing Zelvo Disc Advanced Viewer.\n"
+    "Possible reasons:\n"
+    " - No Advanced Viewer exists in current location\n"
+    " - User doesn't have sufficient rights for the operation\n"
+    " - Not enough free space to put Advanced Viewer\n"
+    " - Error happened during copy operation";
+
+using Layout = std::map<std::string, std::string>;
+
+// What a copy folder holds, told apart by how it got there.
+enum class Held {
+    Nothing,    // no such folder
+    FromMedium, // exactly the medium's VIEWER tree and the companion
+    Current,    // an up-to-date copy as an earlier run left it (moved or untouched)
+    Old,        // the out-of-date copy that was there before, untouched
+};
+
+Layout CopyLayout(const std::string& version)
+{
+    return {{"VIEWER\\", "<folder>"},
+            {"VIEWER\\bin\\", "<folder>"},
+            {"VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K')},
+            {"VIEWER\\bin\\Version.txt", version + "\r\n"},
+            {"kiro\\", "<folder>"},
+            {"kiro\\KiroPageHolder.exe", std::string(600, 'H')}};
+}
+
+Layout MediumLayout(const std::string& root)
+{
+    Layout layout{{"VIEWER\\", "<folder>"}, {"kiro\\", "<folder>"}};
+    for (const auto& [path, what] : fake::Snapshot(root + "\\VIEWER"))
+        layout["VIEWER\\" + path] = what;
+    layout["kiro\\KiroPageHolder.exe"] = fake::Contents(root + "\\kiro\\KiroPageHolder.exe");
+    return layout;
+}
+
+std::string ViewerLine(const std::string& folder, const std::string& root = "E:")
+{
+    return "\"" + folder + "\\VIEWER\\bin\\KiroZelvo.exe\" data=" + root + "\\";
+}
+
+class CommandTest : public LauncherTest
+{
+public:
+    // For the set-up steps of table rows.
+    void Medium(const std::string& root, UINT type) { MakeMedium(root, type, kNew); }
+    void Copy(const std::string& folder, const std::string& version) { MakeCopy(folder, version); }
+
+protected:
+    void ExpectHeld(const std::string& folder, Held held, const std::string& root = "E:")
+    {
+        SCOPED_TRACE(folder);
+        switch (held) {
+        case Held::Nothing:
+            EXPECT_FALSE(fake::Exists(folder));
+            break;
+        case Held::FromMedium:
+            ASSERT_TRUE(fake::IsFolder(folder));
+            EXPECT_EQ(fake::Snapshot(folder), MediumLayout(root));
+            break;
+        case Held::Current:
+            ASSERT_TRUE(fake::IsFolder(folder));
+            EXPECT_EQ(fake::Snapshot(folder), CopyLayout(kNew));
+            break;
+        case Held::Old:
+            ASSERT_TRUE(fake::IsFolder(folder));
+            EXPECT_EQ(fake::Snapshot(folder), CopyLayout(kOld));
+            break;
+        }
+    }
+
+    void ExpectNoLeftovers()
+    {
+        for (const std::string& folder : {kShared, kTemp, kAnn, kBob})
+            EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder;
+    }
+
+    // The viewer was started once, from `folder`, with the medium's root as data.
+    void ExpectViewerFrom(const std::string& folder, const std::string& root = "E:")
+    {
+        ASSERT_EQ(fake::Processes().size(), 1u);
+        const fake::ProcessRecord& viewer = fake::Processes()[0];
+        EXPECT_EQ(viewer.commandLine.value_or("<none>"), ViewerLine(folder, root));
+        EXPECT_EQ(viewer.currentDirectory.value_or("<none>"), folder + "\\VIEWER\\bin");
+        EXPECT_TRUE(viewer.result) << "the viewer is there to start";
+    }
+
+    void ExpectRepairMessage()
+    {
+        ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+        const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
+        EXPECT_EQ(box.owner, nullptr);
+        EXPECT_EQ(box.caption.value_or("<none>"), kRepairCaption);
+        EXPECT_EQ(box.text.value_or("<none>"), kRepairText);
+        EXPECT_EQ(box.type, MB_OK);
+    }
+
+    // The folders passed to the shell for deletion, in order.
+    static std::vector<std::string> Deleted()
+    {
+        std::vector<std::string> folders;
+        for (const auto& op : fake::ShellOps())
+            if (op.func == FO_DELETE)
+                folders.insert(folders.end(), op.from.begin(), op.from.end());
+        return folders;
+    }
+};
+
+// ---- Launch ------------------------------------------------------------------
+
+struct LaunchCase {
+    const char* name;
+    std::function<void(CommandTest&)> arrange;  // after the default disc in E:
+    std::string viewerFrom;
+    std::map<std::string, Held> disk;  // copy folders afterwards
+    // launcher state afterwards
+    std::string sharedCopy, tempCopy, profileCopy, target, stale;
+};
+
+void NoRoom() { fake::SetDriveFreeBytes("C:", 0); }
+void SharedNotWritable() { fake::SetFolderWritable(kSharedBase, false); }
+
+class LaunchTest : public CommandTest
+{
+};
+
+TEST_F(LaunchTest, EveryOutcomeOfTheLaunch)
+{
+    using H = Held;
+    const LaunchCase cases[] = {
+        {"fixed drive: started from the medium, nothing else",
+         [](CommandTest& t) {
+             t.Medium(kFixedRoot, DRIVE_FIXED);
+             t.Copy(kShared, kOld);
+             t.Copy(kTemp, kNew);
+         },
+         kFixedRoot, {{kShared, H::Old}, {kTemp, H::Current}}, "", "", "", "", ""},
+        {"no copy anywhere: copied into the shared location",
+         [](CommandTest&) {},
+         kShared, {{kShared, H::FromMedium}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
+        {"shared not writable: copied into the temp location",
+         [](CommandTest&) { SharedNotWritable(); },
+         kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}}, "", kTemp, "", "", ""},
+        {"up-to-date shared copy: nothing deleted or copied",
+         [](CommandTest& t) {
+             t.Copy(kShared, kNew);
+             t.Copy(kTemp, kOld);
+             t.Copy(kAnn, kOld);
+         },
+         kShared, {{kShared, H::Current}, {kTemp, H::Old}, {kAnn, H::Old}}, kShared, "", "", "", ""},
+        {"up-to-date shared copy, removable medium",
+         [](CommandTest& t) {
+             t.Medium("E:", DRIVE_REMOVABLE);
+             t.Copy(kShared, kNew);
+             t.Copy(kTemp, kOld);
+         },
+         kShared, {{kShared, H::Current}, {kTemp, H::Old}}, kShared, "", "", "", ""},
+        {"up-to-date temp copy: old shared deleted, temp copy moved in",
+         [](CommandTest& t) {
+             t.Copy(kShared, kOld);
+             t.Copy(kTemp, kNew);
+         },
+         kShared, {{kShared, H::Current}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
+        {"up-to-date profile copy: old temp deleted, profile copy moved in",
+         [](CommandTest& t) {
+             t.Copy(kTemp, kOld);
+             t.Copy(kAnn, kNew);
+             t.Copy(kBob, kOld);  // after the up-to-date one: not examined
+         },
+         kShared, {{kShared, H::Current}, {kTemp, H::Nothing}, {kAnn, H::Nothing}, {kBob, H::Old}},
+         kShared, "", "", "", ""},
+        {"up-to-date temp copy, no room: stays where it is",
+         [](CommandTest& t) {
+             t.Copy(kTemp, kNew);
+             NoRoom();
+         },
+         kTemp, {{kShared, H::Nothing}, {kTemp, H::Current}}, "", kTemp, "", kShared, ""},
+        {"up-to-date profile copy, no room: old temp deleted all the same",
+         [](CommandTest& t) {
+             t.Copy(kTemp, kOld);
+             t.Copy(kAnn, kNew);
+             NoRoom();
+         },
+         kAnn, {{kShared, H::Nothing}, {kTemp, H::Nothing}, {kAnn, H::Current}}, "", "", kAnn, kShared, ""},
+        {"up-to-date temp copy, shared not writable: no target",
+         [](CommandTest& t) {
+             t.Copy(kShared, kOld);
+             t.Copy(kTemp, kNew);
+             SharedNotWritable();
+         },
+         kTemp, {{kShared, H::Old}, {kTemp, H::Current}}, "", kTemp, "", "", kShared},
+        {"shared not writable, profile copy up to date: copied from the medium into temp",
+         [](CommandTest& t) {
+             t.Copy(kAnn, kNew);
+             SharedNotWritable();
+         },
+         kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}, {kAnn, H::Current}}, "", kTemp, "", "", ""},
+        {"removable medium, profile copy up to date: old copies stay",
+         [](CommandTest& t) {
+             t.Medium("E:", DRIVE_REMOVABLE);
+             t.Copy(kShared, kOld);
+             t.Copy(kBob, kNew);
+         },
+         kBob, {{kShared, H::Old}, {kTemp, H::Nothing}, {kBob, H::Current}}, "", "", kBob, "", kShared},
+        {"network medium, no up-to-date copy: the medium",
+         [](CommandTest& t) {
+             t.Medium("E:", DRIVE_REMOTE);
+             t.Copy(kShared, kOld);
+             t.Copy(kTemp, kOld);
+         },
+         "E:", {{kShared, H::Old}, {kTemp, H::Old}}, "", "", "", "", kShared + "|" + kTemp},
+        {"no up-to-date copy, no room: old copy deleted, the medium",
+         [](CommandTest& t) {
+             t.Copy(kShared, kOld);  // what its deletion frees is less than the viewer needs
+             NoRoom();
+         },
+         "E:", {{kShared, H::Nothing}}, "", "", "", kShared, ""},
+        {"old shared copy: replaced in the same place",
+         [](CommandTest& t) { t.Copy(kShared, kOld); },
+         kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+        {"nothing writable, profile copy up to date",
+         [](CommandTest& t) {
+             t.Copy(kShared, kOld);
+             t.Copy(kBob, kNew);
+             SharedNotWritable();
+             fake::SetFolderWritable(kTempBase, false);
+         },
+         kBob, {{kShared, H::Old}, {kBob, H::Current}}, "", "", kBob, "", kShared},
+        {"nothing writable, no up-to-date copy",
+         [](CommandTest& t) {
+             t.Copy(kTemp, kOld);
+             SharedNotWritable();
+             fake::SetFolderWritable(kTempBase, false);
+         },
+         "E:", {{kShared, H::Nothing}, {kTemp, H::Old}}, "", "", "", "", kTemp},
+    };
+
+    for (const LaunchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();  // a fresh machine and launcher for each case
+        CLauncherApp fresh;
+        MakeMedium("E:", DRIVE_CDROM, kNew);
+        c.arrange(*this);
+        fresh.RunLaunch();
+
+        std::string root = c.viewerFrom == kFixedRoot ? kFixedRoot : "E:";
+        ExpectViewerFrom(c.viewerFrom, root);
+        for (const auto& [folder, held] : c.disk)
+            ExpectHeld(folder, held);
+        EXPECT_EQ(Str(fresh.m_strSharedCopy), c.sharedCopy);
+        EXPECT_EQ(Str(fresh.m_strTempCopy), c.tempCopy);
+        EXPECT_EQ(Str(fresh.m_strProfileCopy), c.profileCopy);
+        EXPECT_EQ(Str(fresh.m_strCopyTarget), c.target);
+        std::string stale;
+        for (INT_PTR i = 0; i < fresh.m_arrStaleCopies.GetSize(); i++)
+            stale += (i ? "|" : "") + Str(fresh.m_arrStaleCopies.GetAt(i));
+        EXPECT_EQ(stale, c.stale);
+        ExpectNoLeftovers();
+        EXPECT_TRUE(fake::MessageBoxes().empty()) << "the launch never shows a message";
+    }
+}
+
+TEST_F(LaunchTest, AFixedDriveMediumLeavesEveryCopyLocationAlone)
+{
+    MakeMedium(kFixedRoot, DRIVE_FIXED, kNew);
+    MakeCopy(kShared, kOld);
+    MakeCopy(kTemp, kNew);
+    MakeCopy(kAnn, kOld);
+    app.RunLaunch();
+
+    ExpectViewerFrom(kFixedRoot, kFixedRoot);
+    for (const fake::CallRecord& call : fake::Calls())
+        EXPECT_EQ(call.arg.find("C:\\Users"), std::string::npos) << call.function << "(" << call.arg << ")";
+    EXPECT_EQ(fake::CallCount("GetTempPathA"), 0);
+    EXPECT_EQ(fake::CallCount("GetEnvironmentVariableA"), 0);
+    EXPECT_TRUE(fake::ShellOps().empty());
+}
+
+TEST_F(LaunchTest, AnExceptionWhileDeletingOneStaleCopyStopsNothingElse)
+{
+    for (fake::Throw what : {fake::Throw::Fake, fake::Throw::BadAlloc}) {
+        SCOPED_TRACE(what == fake::Throw::Fake ? "runtime error" : "out of memory");
+        SetUp();
+        CLauncherApp fresh;
+        MakeMedium();
+        MakeCopy(kShared, kOld);
+        MakeCopy(kTemp, kOld);
+        MakeCopy(kAnn, kOld);
+        MakeCopy(kBob, kOld);
+        // The stale list is shared, temp, ann, bob; the temp copy's deletion throws.
+        fake::ThrowFromCall("SHFileOperationA", 2, what);
+        fresh.RunLaunch();
+
+        ExpectHeld(kTemp, Held::Old);
+        ExpectHeld(kAnn, Held::Nothing);
+        ExpectHeld(kBob, Held::Nothing);
+        ExpectHeld(kShared, Held::FromMedium);
+        EXPECT_EQ(fresh.m_arrStaleCopies.GetSize(), 0);
+        ExpectViewerFrom(kShared);
+    }
+}
+
+TEST_F(LaunchTest, AnEmptyStaleListStillLeadsToTheInstallation)
+{
+    MakeMedium();
+    app.RunLaunch();
+    // The only deletion is the installation's own clearing of the target.
+    EXPECT_EQ(Deleted(), std::vector<std::string>{kShared});
+    EXPECT_EQ(app.m_arrStaleCopies.GetSize(), 0);
+    ExpectHeld(kShared, Held::FromMedium);
+    ExpectViewerFrom(kShared);
+}
+
+TEST_F(LaunchTest, TargetAndSourceDifferingOnlyByCaseCopyNothing)
+{
+    // The temp folder names the shared base in other letters, so the temp
+    // copy is the shared copy folder itself; the shared probe misses its stamp.
+    MakeMedium();
+    MakeCopy(kShared, kNew);
+    const std::string upper = "C:\\USERS\\PUBLIC\\APPLICATION DATA";
+    fake::SetTempPath(upper + "\\");
+    fake::FailCall("FindFirstFileA", 2, ERROR_FILE_NOT_FOUND);  // 1: the medium's stamp, 2: the shared one
+    app.RunLaunch();
+
+    EXPECT_EQ(Str(app.m_strCopyTarget), kShared);
+    EXPECT_EQ(Str(app.m_strCopySource), upper + "\\Zelvo Disc 11");
+    EXPECT_TRUE(fake::ShellOps().empty()) << "nothing deleted or copied";
+    EXPECT_EQ(fake::CallCount("CreateDirectoryA"), 0);
+    ExpectHeld(kShared, Held::Current);
+    ExpectViewerFrom(upper + "\\Zelvo Disc 11");
+}
+
+TEST_F(LaunchTest, AfterAFailedInstallationTheSecondProbeDecides)
+{
+    const struct {
+        const char* name;
+        std::function<void(CommandTest&)> arrange;
+        std::string viewerFrom;
+        Held target;
+    } cases[] = {
+        // The temp location is the target; the companion cannot be copied.
+        {"companion copy fails, profile copy up to date",
+         [](CommandTest& t) {
+             t.Copy(kAnn, kNew);
+             SharedNotWritable();
+             fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL);
+         },
+         kAnn, Held::Nothing},
+        {"companion copy fails, no other copy",
+         [](CommandTest&) { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }, "E:", Held::Nothing},
+        {"copy cancelled, profile copy up to date",
+         [](CommandTest& t) {
+             t.Copy(kBob, kNew);
+             SharedNotWritable();
+             fake::ShellCancelAfterFiles(3, FO_COPY);
+         },
+         kBob, Held::Nothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        CLauncherApp fresh;
+        MakeMedium();
+        c.arrange(*this);
+        fresh.RunLaunch();
+        ExpectViewerFrom(c.viewerFrom);
+        ExpectHeld(Str(fresh.m_strCopyTarget), c.target);
+        EXPECT_FALSE(fresh.m_strCopyTarget.IsEmpty()) << "the second probe chose the target again";
+        fake::ShellCancelAfterFiles(-1);
+    }
+}
+
+TEST_F(LaunchTest, WithoutRoomNothingIsInstalledAndNothingProbedAgain)
+{
+    MakeMedium();
+    MakeCopy(kTemp, kNew);
+    NoRoom();
+    app.RunLaunch();
+    EXPECT_EQ(fake::CallCount("FindFirstFileA", kShared + "\\VIEWER\\bin\\Version*.txt"), 1);
+    EXPECT_EQ(fake::CallCount("CreateDirectoryA"), 0);
+    EXPECT_EQ(fake::CallCount("MoveFileA"), 0);
+    EXPECT_TRUE(fake::ShellOps().empty());
+    ExpectViewerFrom(kTemp);
+}
+
+TEST_F(LaunchTest, AMediumWithoutCompanionIsNotCopied)
+{
+    MakeMedium();
+    fake::Remove("E:\\kiro\\KiroPageHolder.exe");
+    app.m_strCopyTarget = kShared.c_str();
+    app.m_strCopySource = "E:";
+    // The space check wants the companion; without it nothing is installed.
+    EXPECT_FALSE(app.HasRoomForCopy());
+    app.RunLaunch();
+    ExpectViewerFrom("E:");
+    ExpectHeld(kShared, Held::Nothing);
+}
+
+// ---- Delete ------------------------------------------------------------------
+
+class DeleteTest : public CommandTest
+{
+};
+
+TEST_F(DeleteTest, EveryCandidateIsListedAndDeleted)
+{
+    MakeCopy(kShared, kNew);
+    MakeCopy(kTemp, kOld);
+    MakeCopy(kAnn, "");  // no stamp: deleted all the same
+    MakeCopy(kBob, kNew);
+    fake::AddFile(kShared + ".partial\\VIEWER\\bin\\Version.txt", kNew);  // leftovers of installations
+    fake::AddFile(kBob + ".partial\\kiro\\KiroPageHolder.exe", "H");
+    const std::string publicProfile = Profile("Public");
+
+    Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\" /DELETE");
+
+    EXPECT_EQ(Deleted(), (std::vector<std::string>{kShared, kShared + ".partial", kTemp, publicProfile, kAnn, kBob,
+                                                   kBob + ".partial"}));
+    for (const std::string& folder : {kShared, kTemp, kAnn, kBob, publicProfile}) {
+        EXPECT_FALSE(fake::Exists(folder)) << folder;
+        EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder;
+    }
+    EXPECT_TRUE(fake::IsFolder(kSharedBase));
+    EXPECT_TRUE(fake::IsFolder(kTempBase));
+    EXPECT_EQ(app.m_arrStaleCopies.GetSize(), 0);
+    EXPECT_TRUE(fake::Processes().empty());
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+}
+
+TEST_F(DeleteTest, WithoutTheAllUsersFolderOnlyTheTempCopyGoes)
+{
+    MakeCopy(kShared, kOld);
+    MakeCopy(kTemp, kOld);
+    MakeCopy(kAnn, kOld);
+    fake::UnsetEnv("PUBLIC");
+    app.RunDelete();
+
+    EXPECT_EQ(Deleted(), std::vector<std::string>{kTemp});
+    ExpectHeld(kTemp, Held::Nothing);
+    ExpectHeld(kShared, Held::Old);
+    ExpectHeld(kAnn, Held::Old);
+    EXPECT_EQ(app.m_arrStaleCopies.GetSize(), 0);
+}
+
+TEST_F(DeleteTest, AnExceptionWhileDeletingOneCopyStopsNothingElse)
+{
+    MakeCopy(kShared, kOld);
+    MakeCopy(kTemp, kOld);
+    MakeCopy(kAnn, kOld);
+    MakeCopy(kBob, kOld);
+    fake::ThrowFromCall("SHFileOperationA", 2, fake::Throw::Fake);  // the temp copy
+    app.RunDelete();
+
+    ExpectHeld(kShared, Held::Nothing);
+    ExpectHeld(kTemp, Held::Old);
+    ExpectHeld(kAnn, Held::Nothing);
+    ExpectHeld(kBob, Held::Nothing);
+    EXPECT_EQ(app.m_arrStaleCopies.GetSize(), 0);
+}
+
+// ---- Repair ------------------------------------------------------------------
+
+class RepairTest : public CommandTest
+{
+};
+
+TEST_F(RepairTest, ASuccessfulRepairShowsNothingAndStartsNothing)
+{
+    MakeMedium();
+    MakeCopy(kShared, kNew);
+    MakeCopy(kTemp, kOld);
+    MakeCopy(kBob, kNew);
+    Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\" /REPAIR");
+
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+    EXPECT_TRUE(fake::Processes().empty());
+    ExpectHeld(kShared, Held::FromMedium);
+    ExpectHeld(kTemp, Held::Nothing);
+    ExpectHeld(kBob, Held::Nothing);
+}
+
+TEST_F(RepairTest, AnExceptionDuringTheDeletionsStillRepairs)
+{
+    MakeMedium();
+    MakeCopy(kShared, kOld);
+    MakeCopy(kTemp, kOld);
+    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::BadAlloc);  // the shared copy
+    app.RunRepair();
+
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+    ExpectHeld(kShared, Held::FromMedium);  // cleared by the installation itself
+    ExpectHeld(kTemp, Held::Nothing);
+}
+
+TEST_F(RepairTest, AFixedDriveMediumIsCopiedAnyway)
+{
+    MakeMedium(kFixedRoot, DRIVE_FIXED, kNew);
+    MakeCopy(kShared, kOld);
+    app.RunRepair();
+
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+    EXPECT_TRUE(fake::Processes().empty());
+    ExpectHeld(kShared, Held::FromMedium, kFixedRoot);
+}
+
+TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
+{
+    const struct {
+        const char* name;
+        std::function<void(CommandTest&)> arrange;
+    } cases[] = {
+        {"removable medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOVABLE); }},
+        {"network medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOTE); }},
+        {"no writable location",
+         [](CommandTest& t) {
+             t.Medium("E:", DRIVE_CDROM);
+             SharedNotWritable();
+             fake::SetFolderWritable(kTempBase, false);
+         }},
+        {"up-to-date shared copy survives the deletion",
+         [](CommandTest& t) {
+             t.Medium("E:", DRIVE_CDROM);
+             t.Copy(kShared, kNew);
+             // The viewer runs from it: its files cannot be deleted.
+             fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\KiroZelvo.exe", GENERIC_READ, FILE_SHARE_READ);
+         }},
+        {"no room", [](CommandTest& t) {
+             t.Medium("E:", DRIVE_CDROM);
+             NoRoom();
+         }},
+        {"copy cancelled", [](CommandTest& t) {
+             t.Medium("E:", DRIVE_CDROM);
+             fake::ShellCancelAfterFiles(3, FO_COPY);
+         }},
+        {"medium without companion", [](CommandTest& t) {
+             t.Medium("E:", DRIVE_CDROM);
+             fake::Remove("E:\\kiro\\KiroPageHolder.exe");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        CLauncherApp fresh;
+        MakeCopy(kTemp, kOld);
+        c.arrange(*this);
+        fresh.RunRepair();
+        fake::ShellCancelAfterFiles(-1);
+
+        ExpectRepairMessage();
+        EXPECT_TRUE(fake::Processes().empty()) << "a repair never starts the viewer";
+        // The old copy was deleted before anything could fail (its folder
+        // stays only where the temp folder is not writable).
+        EXPECT_FALSE(fake::Exists(kTemp + "\\VIEWER\\bin\\Version.txt"));
+    }
+}
+
+}  // namespace

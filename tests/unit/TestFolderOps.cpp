@@ -1,0 +1,567 @@
+// Deleting, copying and moving copy folders through the shell, putting a
+// viewer copy in place, and what an interrupted installation leaves behind.
+#include "LauncherTest.h"
+
+#include <functional>
+#include <map>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+using namespace paths;
+
+namespace {
+
+const char kDeleteTitle[] = "Deleting older version of Zelvo Disc Advanced Viewer files from HD. Please wait...";
+const char kCopyTitle[] = "Copying Zelvo Disc Advanced Viewer files to HD. Please wait...";
+const FILEOP_FLAGS kFlags = 0x710;
+const std::string kStaging = kShared + ".partial";
+// A folder of another user's that a planted folder link points to.
+const std::string kVictim = "C:\\Users\\bob\\Documents";
+
+using Layout = std::map<std::string, std::string>;
+
+// What a complete installation from the medium at `root` leaves in a copy folder.
+Layout InstalledLayout(const std::string& root = "E:")
+{
+    Layout layout{{"VIEWER\\", "<folder>"}, {"kiro\\", "<folder>"}};
+    for (const auto& [path, what] : fake::Snapshot(root + "\\VIEWER"))
+        layout["VIEWER\\" + path] = what;
+    layout["kiro\\KiroPageHolder.exe"] = fake::Contents(root + "\\kiro\\KiroPageHolder.exe");
+    return layout;
+}
+
+// A path of exactly `length` characters on drive C:.
+std::string LongPath(size_t length)
+{
+    std::string path = "C:";
+    while (path.size() < length)
+        path += "\\" + std::string(99, 'd');
+    path.resize(length);
+    if (path.back() == '\\')
+        path.back() = 'e';
+    return path;
+}
+
+void ExpectDeleteRecord(const fake::ShellOpRecord& op, const std::string& folder)
+{
+    EXPECT_EQ(op.hwnd, nullptr);
+    EXPECT_EQ(op.func, (UINT)FO_DELETE);
+    EXPECT_EQ(op.flags, kFlags);
+    EXPECT_EQ(op.from, std::vector<std::string>{folder});
+    EXPECT_TRUE(op.toIsNull);
+    EXPECT_EQ(op.nameMappings, nullptr);
+    EXPECT_EQ(op.progressTitle.value_or("<none>"), kDeleteTitle);
+}
+
+void ExpectCopyRecord(const fake::ShellOpRecord& op, UINT func, const std::string& from, const std::string& to)
+{
+    EXPECT_EQ(op.hwnd, nullptr);
+    EXPECT_EQ(op.func, func);
+    EXPECT_EQ(op.flags, kFlags);
+    EXPECT_EQ(op.from, std::vector<std::string>{from});
+    EXPECT_FALSE(op.toIsNull);
+    EXPECT_EQ(op.to, std::vector<std::string>{to});
+    EXPECT_EQ(op.nameMappings, nullptr);
+    EXPECT_EQ(op.progressTitle.value_or("<none>"), kCopyTitle);  // a move shows the copy title too
+}
+
+// The calls that reached the machine, string comparisons left out.
+std::vector<std::string> MachineCalls()
+{
+    std::vector<std::string> calls;
+    for (const fake::CallRecord& call : fake::Calls())
+        if (call.function.rfind("_mbs", 0) != 0)
+            calls.push_back(call.function + "(" + call.arg + ")");
+    return calls;
+}
+
+class FolderOpsTest : public LauncherTest
+{
+protected:
+    void MakeVictim()
+    {
+        fake::AddFile(kVictim + "\\thesis.doc", "years of work");
+        fake::AddFile(kVictim + "\\notes\\plan.txt", "plan");
+        victimBefore = fake::Snapshot(kVictim);
+    }
+    void ExpectVictimUntouched() { EXPECT_EQ(fake::Snapshot(kVictim), victimBefore) << "behind the link"; }
+
+    // Target and source as the launch flow leaves them for an installation.
+    void Aim(const std::string& target, const std::string& source, const std::string& mediaRoot = "E:")
+    {
+        app.m_strCopyTarget = target.c_str();
+        app.m_strCopySource = source.c_str();
+        app.m_strMediaRoot = mediaRoot.c_str();
+    }
+
+    Layout victimBefore;
+};
+
+// ---- DeleteFolder and CopyOrMoveFolder ------------------------------------
+
+TEST_F(FolderOpsTest, DeleteFolderHandsTheShellOneDeleteRecord)
+{
+    MakeCopy(kShared, "3.1");
+    EXPECT_EQ(app.DeleteFolder(kShared.c_str()), 0);
+    ASSERT_EQ(fake::ShellOps().size(), 1u);
+    ExpectDeleteRecord(fake::ShellOps()[0], kShared);
+    EXPECT_FALSE(fake::Exists(kShared));
+    EXPECT_TRUE(fake::IsFolder(kSharedBase));
+}
+
+TEST_F(FolderOpsTest, DeleteFolderReturnsWhatTheShellReturned)
+{
+    // A folder that is not there: the shell refuses, the result is passed on.
+    EXPECT_EQ(app.DeleteFolder(kShared.c_str()), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(fake::ShellOps().size(), 1u);
+    ExpectDeleteRecord(fake::ShellOps()[0], kShared);
+
+    MakeCopy(kTemp, "3.1");
+    fake::ShellCancelAfterFiles(1);
+    EXPECT_EQ(app.DeleteFolder(kTemp.c_str()), ERROR_CANCELLED);
+    EXPECT_TRUE(fake::Exists(kTemp)) << "a cancelled delete stops part way";
+}
+
+TEST_F(FolderOpsTest, CopyAndMoveHandTheShellTheSameRecordButForTheFunction)
+{
+    const std::string source = "C:\\Users\\ann\\Stash\\Zelvo Disc 11";
+    for (BOOL move : {FALSE, TRUE}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        for (const std::string& folder : {source, kShared})
+            if (fake::Exists(folder))
+                fake::Remove(folder);
+        MakeCopy(source, "3.2.0.15");
+        Layout before = fake::Snapshot(source);
+        size_t ops = fake::ShellOps().size();
+
+        EXPECT_TRUE(app.CopyOrMoveFolder(source.c_str(), kSharedBase.c_str(), move));
+        ASSERT_EQ(fake::ShellOps().size(), ops + 1);
+        ExpectCopyRecord(fake::ShellOps().back(), move ? FO_MOVE : FO_COPY, source, kSharedBase);
+        EXPECT_EQ(fake::Snapshot(kShared), before) << "arrives under its own last name";
+        EXPECT_EQ(fake::Exists(source), !move);
+    }
+}
+
+TEST_F(FolderOpsTest, PathsUpTo1299CharactersReachTheShellWhole)
+{
+    const std::string fits = LongPath(1299);
+    const std::string tooLong = LongPath(1300);
+    ASSERT_EQ(fits.size(), 1299u);
+
+    app.DeleteFolder(fits.c_str());
+    ASSERT_EQ(fake::ShellOps().size(), 1u);
+    EXPECT_EQ(fake::ShellOps()[0].from, std::vector<std::string>{fits}) << "nothing cut";
+
+    app.CopyOrMoveFolder(fits.c_str(), kSharedBase.c_str(), FALSE);
+    ASSERT_EQ(fake::ShellOps().size(), 2u);
+    EXPECT_EQ(fake::ShellOps()[1].from, std::vector<std::string>{fits});
+
+    // A destination that fits is handed on whole (the machine itself refuses it).
+    fake::ClearCalls();
+    EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", fits.c_str(), FALSE));
+    EXPECT_EQ(fake::CallCount("CreateDirectoryA", fits), 1);
+
+    // One more character: refused before anything is asked of the machine.
+    fake::ClearCalls();
+    EXPECT_EQ(app.DeleteFolder(tooLong.c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FALSE(app.CopyOrMoveFolder(tooLong.c_str(), kSharedBase.c_str(), FALSE));
+    EXPECT_FALSE(app.CopyOrMoveFolder(tooLong.c_str(), kSharedBase.c_str(), TRUE));
+    EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", tooLong.c_str(), FALSE));
+    EXPECT_EQ(fake::ShellOps().size(), 2u);
+    EXPECT_EQ(MachineCalls(), std::vector<std::string>{});
+}
+
+TEST_F(FolderOpsTest, CopyMakesTheLastLevelOfTheDestinationOnly)
+{
+    MakeMedium();
+    // The destination exists already: tolerated.
+    EXPECT_TRUE(app.CopyOrMoveFolder("E:\\VIEWER", kSharedBase.c_str(), FALSE));
+    EXPECT_TRUE(fake::Exists(kSharedBase + "\\VIEWER\\bin\\Version.txt"));
+
+    // Only its last level is missing: created.
+    EXPECT_TRUE(app.CopyOrMoveFolder("E:\\VIEWER", kShared.c_str(), FALSE));
+    EXPECT_EQ(fake::Snapshot(kShared + "\\VIEWER"), fake::Snapshot("E:\\VIEWER"));
+
+    // Its parent is missing: FALSE, and the shell is not asked.
+    size_t ops = fake::ShellOps().size();
+    EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", "C:\\Users\\carl\\Application Data", FALSE));
+    EXPECT_EQ(fake::ShellOps().size(), ops);
+    EXPECT_FALSE(fake::Exists("C:\\Users\\carl"));
+}
+
+TEST_F(FolderOpsTest, EveryShellFailureIsAFailure)
+{
+    const struct {
+        const char* name;
+        std::function<void()> inject;
+    } cases[] = {
+        {"error, work done, no abort", [] { fake::ShellReturnError(0x402, true); }},
+        {"error, nothing done, no abort", [] { fake::ShellReturnError(0x402, false); }},
+        {"Cancel after one file", [] { fake::ShellCancelAfterFiles(1); }},
+        {"disk full", [] { fake::SetDriveFreeBytes("C:", 8192); }},
+    };
+    MakeMedium();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (fake::Exists(kShared))
+            fake::Remove(kShared);
+        c.inject();
+        EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", kShared.c_str(), FALSE));
+        fake::ShellReturnError(0, false);
+        fake::ShellCancelAfterFiles(-1);
+        fake::SetDriveFreeBytes("C:", 1ull << 30);
+    }
+}
+
+// ---- Folder links ----------------------------------------------------------
+
+TEST_F(FolderOpsTest, DeletingAFolderLinkRemovesOnlyTheLink)
+{
+    for (bool removable : {true, false}) {
+        SCOPED_TRACE(removable ? "links removable" : "links not removable");
+        SetUp();  // a fresh machine for each case
+        MakeVictim();
+        fake::SetLinksRemovable(removable);
+        fake::AddLink(kShared, kVictim);
+
+        EXPECT_EQ(app.DeleteFolder(kShared.c_str()), removable ? 0 : ERROR_ACCESS_DENIED);
+        EXPECT_EQ(fake::Exists(kShared), !removable);
+        EXPECT_TRUE(fake::ShellOps().empty());
+        ExpectVictimUntouched();
+    }
+}
+
+TEST_F(FolderOpsTest, ALinkDeepInsideIsRemovedFirstOrTheTreeIsLeftAlone)
+{
+    for (bool removable : {true, false}) {
+        SCOPED_TRACE(removable ? "links removable" : "links not removable");
+        SetUp();  // a fresh machine for each case
+        MakeVictim();
+        fake::SetLinksRemovable(removable);
+        MakeCopy(kShared, "3.1");
+        fake::AddLink(kShared + "\\VIEWER\\bin\\plugins\\extra", kVictim);
+        Layout tree = fake::Snapshot(kShared);
+
+        if (removable) {
+            EXPECT_EQ(app.DeleteFolder(kShared.c_str()), 0);
+            EXPECT_FALSE(fake::Exists(kShared));
+            EXPECT_EQ(fake::ShellOps().size(), 1u);
+        } else {
+            EXPECT_EQ(app.DeleteFolder(kShared.c_str()), ERROR_ACCESS_DENIED);
+            EXPECT_EQ(fake::Snapshot(kShared), tree) << "the whole tree stays";
+            EXPECT_TRUE(fake::ShellOps().empty());
+        }
+        ExpectVictimUntouched();
+    }
+}
+
+TEST_F(FolderOpsTest, ASourceHoldingALinkIsNeitherCopiedNorMoved)
+{
+    MakeVictim();
+    const std::string source = "C:\\Users\\ann\\Stash\\Zelvo Disc 11";
+    MakeCopy(source, "3.2.0.15");
+    fake::AddLink(source + "\\VIEWER\\bin\\extra", kVictim);
+    for (BOOL move : {FALSE, TRUE}) {
+        EXPECT_FALSE(app.CopyOrMoveFolder(source.c_str(), kSharedBase.c_str(), move));
+        EXPECT_TRUE(fake::ShellOps().empty());
+        EXPECT_FALSE(fake::Exists(kShared));
+        EXPECT_TRUE(fake::IsLink(source + "\\VIEWER\\bin\\extra"));
+    }
+    ExpectVictimUntouched();
+}
+
+TEST_F(FolderOpsTest, InstallingNeverWritesThroughALink)
+{
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"copy folder is a link", [] { fake::AddLink(kShared, kVictim); }},
+        {"staging folder is a link", [] { fake::AddLink(kStaging, kVictim); }},
+        {"old copy holds a link",
+         [this] {
+             MakeCopy(kShared, "3.1");
+             fake::AddLink(kShared + "\\VIEWER\\help", kVictim);
+         }},
+    };
+    for (const auto& c : cases)
+        for (bool removable : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (removable ? ", links removable" : ", links not removable"));
+            SetUp();  // a fresh machine for each case
+            MakeMedium();
+            MakeVictim();
+            fake::SetLinksRemovable(removable);
+            c.plant();
+            Aim(kShared, "E:");
+
+            BOOL installed = app.InstallCopy();
+            ExpectVictimUntouched();
+            EXPECT_EQ(installed, removable);
+            if (removable) {
+                EXPECT_FALSE(fake::IsLink(kShared));
+                EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
+                EXPECT_FALSE(fake::Exists(kStaging));
+            }
+        }
+}
+
+// ---- InstallCopy -----------------------------------------------------------
+
+TEST_F(FolderOpsTest, InstallOntoItselfDoesNothing)
+{
+    MakeMedium();
+    MakeCopy(kShared, "3.1");
+    Layout before = fake::Snapshot(kShared);
+    Aim(kShared, kShared);
+    fake::ClearCalls();
+
+    EXPECT_TRUE(app.InstallCopy());
+    EXPECT_TRUE(fake::ShellOps().empty());
+    EXPECT_EQ(MachineCalls(), std::vector<std::string>{});
+    EXPECT_EQ(fake::Snapshot(kShared), before);
+}
+
+TEST_F(FolderOpsTest, InstallFromTheMediumLeavesExactlyTheViewerAndTheCompanion)
+{
+    // The source names the medium's root whatever its letter case.
+    for (const char* source : {"E:", "e:"}) {
+        SCOPED_TRACE(source);
+        SetUp();  // a fresh machine for each case
+        MakeMedium();
+        MakeCopy(kShared, "3.1");
+        fake::AddFile(kShared + "\\VIEWER\\bin\\Version3.1.txt", "3.1");
+        fake::AddFile(kShared + "\\notes.txt", "old contents");
+        Aim(kShared, source);
+
+        EXPECT_TRUE(app.InstallCopy());
+        EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
+        EXPECT_FALSE(fake::Exists(kStaging));
+
+        // The user sees one delete dialog for the old copy and one copy dialog.
+        int copies = 0;
+        for (const auto& op : fake::ShellOps()) {
+            if (op.func == FO_DELETE) {
+                ExpectDeleteRecord(op, kShared);
+            } else {
+                ExpectCopyRecord(op, FO_COPY, std::string(source) + "\\VIEWER", kStaging);
+                copies++;
+            }
+        }
+        EXPECT_EQ(copies, 1);
+    }
+}
+
+TEST_F(FolderOpsTest, InstallIntoAMissingParentFails)
+{
+    MakeMedium();
+    Aim("C:\\Users\\carl\\Application Data\\Zelvo Disc 11", "E:");
+    EXPECT_FALSE(app.InstallCopy());
+    EXPECT_FALSE(fake::Exists("C:\\Users\\carl"));
+    for (const auto& op : fake::ShellOps())
+        EXPECT_EQ(op.func, (UINT)FO_DELETE) << "nothing is copied";
+}
+
+TEST_F(FolderOpsTest, AMediumWithoutCompanionStillGivesACompleteViewer)
+{
+    MakeMedium();
+    Layout expected = InstalledLayout();
+    expected.erase("kiro\\");
+    expected.erase("kiro\\KiroPageHolder.exe");
+    fake::Remove("E:\\kiro\\KiroPageHolder.exe");
+    Aim(kShared, "E:");
+
+    EXPECT_FALSE(app.InstallCopy());
+    EXPECT_EQ(fake::Snapshot(kShared), expected);
+    EXPECT_FALSE(fake::Exists(kStaging));
+}
+
+TEST_F(FolderOpsTest, AnUpToDateCopyIsMovedIntoTheSharedLocation)
+{
+    MakeMedium();
+    MakeCopy(kShared, "3.1");
+    MakeCopy(kTemp, "3.2.0.15");
+    fake::AddFile(kTemp + "\\VIEWER\\help\\index.html", "kept");
+    Layout moving = fake::Snapshot(kTemp);
+    Aim(kShared, kTemp);
+
+    EXPECT_TRUE(app.InstallCopy());
+    EXPECT_EQ(fake::Snapshot(kShared), moving);
+    EXPECT_FALSE(fake::Exists(kTemp));
+    EXPECT_FALSE(fake::Exists(kTemp + ".partial"));
+    EXPECT_FALSE(fake::Exists(kStaging));
+    int moves = 0;
+    for (const auto& op : fake::ShellOps())
+        if (op.func == FO_MOVE) {
+            ExpectCopyRecord(op, FO_MOVE, kTemp + ".partial", kSharedBase);
+            moves++;
+        }
+    EXPECT_EQ(moves, 1);
+}
+
+TEST_F(FolderOpsTest, AMoveThatFailsLeavesTheCopyWhereItWas)
+{
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+    } cases[] = {
+        {"shell refuses", [] { fake::ShellReturnError(0x402, false, FO_MOVE); }},
+        {"target's parent missing", [] { fake::Remove(kSharedBase); }},
+        {"leftover staging folder that stays",
+         [] {
+             fake::AddFolder(kStaging);
+             fake::FailCall("SHFileOperationA", 1, ERROR_ACCESS_DENIED);
+         }},
+        {"source holds a link", [] { fake::AddLink(kTemp + "\\VIEWER\\bin\\extra", kVictim); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();  // a fresh machine for each case
+        MakeMedium();
+        MakeVictim();
+        MakeCopy(kTemp, "3.2.0.15");
+        c.arrange();
+        Layout before = fake::Snapshot(kTemp);
+        Aim(kShared, kTemp);
+
+        EXPECT_FALSE(app.InstallCopy());
+        EXPECT_EQ(fake::Snapshot(kTemp), before);
+        EXPECT_FALSE(fake::Exists(kTemp + ".partial"));
+        EXPECT_FALSE(fake::Exists(kShared));
+        ExpectVictimUntouched();
+    }
+}
+
+TEST_F(FolderOpsTest, ALinkIsNeverMovedAsACopy)
+{
+    MakeMedium();
+    MakeVictim();
+    fake::AddLink(kTemp, kVictim);
+    Aim(kShared, kTemp);
+    EXPECT_FALSE(app.InstallCopy());
+    EXPECT_TRUE(fake::IsLink(kTemp));
+    EXPECT_FALSE(fake::Exists(kShared));
+    for (const auto& op : fake::ShellOps())
+        EXPECT_NE(op.func, (UINT)FO_MOVE);
+    ExpectVictimUntouched();
+}
+
+// ---- Interrupted installations ----------------------------------------------
+//
+// An installation is stopped at each point that matters. Whatever it left,
+// no launch may start the viewer from a partial copy, and the next
+// installation or a delete command clears the leftovers.
+
+enum class FollowUp { Launch, Delete };
+void PrintTo(FollowUp followUp, std::ostream* os) { *os << (followUp == FollowUp::Launch ? "launch" : "delete"); }
+
+struct Interruption {
+    const char* name;
+    bool moveAcrossVolumes;  // an up-to-date copy on D: is moved to C:, else a copy from the medium
+    std::function<void()> inject;
+};
+
+const Interruption kInterruptions[] = {
+    // The medium's VIEWER tree is copied in this order: ZelvoLauncher.exe,
+    // KiroZelvo.exe, Version.txt, index.html, logo.png.
+    {"CancelBeforeStamp", false, [] { fake::ShellCancelAfterFiles(2, FO_COPY); }},
+    {"CancelRightAfterStamp", false, [] { fake::ShellCancelAfterFiles(3, FO_COPY); }},
+    {"CancelOnLastFile", false, [] { fake::ShellCancelAfterFiles(4, FO_COPY); }},
+    {"CompanionCopyFails", false, [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }},
+    {"FinalRenameFails", false, [] { fake::FailCall("MoveFileA", 1, ERROR_ACCESS_DENIED); }},
+    {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }},
+    // A copy moved in from D: goes file by file: KiroZelvo.exe, Version.txt, KiroPageHolder.exe.
+    {"CrossVolumeMoveCancelledBeforeStamp", true, [] { fake::ShellCancelAfterFiles(1, FO_MOVE); }},
+    {"CrossVolumeMoveCancelledAfterStamp", true, [] { fake::ShellCancelAfterFiles(2, FO_MOVE); }},
+};
+
+const std::string kOtherTempBase = "D:\\Temp";
+const std::string kOtherTemp = kOtherTempBase + "\\Zelvo Disc 11";
+
+class InterruptedInstallTest : public LauncherTest,
+                               public ::testing::WithParamInterface<std::tuple<int, FollowUp>>
+{
+protected:
+    // "none" (no copy folder, or one without a stamp), "complete" or "PARTIAL".
+    static std::string CopyState(const std::string& folder, const Layout& complete)
+    {
+        if (!fake::Exists(folder) || !fake::Exists(folder + "\\VIEWER\\bin\\Version.txt"))
+            return "none";
+        return fake::Snapshot(folder) == complete ? "complete" : "PARTIAL";
+    }
+
+    static std::vector<std::string> CopyFolders()
+    {
+        return {kShared, kTemp, kOtherTemp, Profile("ann"), Profile("bob")};
+    }
+};
+
+TEST_P(InterruptedInstallTest, NoLaunchStartsAPartialCopyAndLeftoversGo)
+{
+    const Interruption& c = kInterruptions[std::get<0>(GetParam())];
+    const FollowUp followUp = std::get<1>(GetParam());
+
+    MakeMedium();
+    MakeCopy(kShared, "3.1");  // an old copy, replaced by this installation
+    Layout moved;
+    if (c.moveAcrossVolumes) {
+        fake::AddDrive("D:", DRIVE_FIXED);
+        fake::AddFolder(kOtherTempBase);
+        fake::SetTempPath(kOtherTempBase + "\\");
+        MakeCopy(kOtherTemp, "3.2.0.15");
+        moved = fake::Snapshot(kOtherTemp);
+    }
+    const Layout fromMedium = InstalledLayout();
+    auto expectNoPartialCopy = [&](const char* when) {
+        for (const std::string& folder : CopyFolders()) {
+            std::string state = CopyState(folder, folder == kOtherTemp ? moved : fromMedium);
+            if (state == "PARTIAL" && c.moveAcrossVolumes && folder == kShared)
+                state = CopyState(folder, moved);
+            EXPECT_NE(state, "PARTIAL") << when << ": " << folder;
+        }
+    };
+
+    c.inject();
+    app.RunLaunch();
+    fake::ClearInjections();
+    fake::ShellCancelAfterFiles(-1);
+
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    EXPECT_EQ(fake::Processes()[0].commandLine.value_or(""), "\"E:\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\")
+        << "the interrupted launch starts the viewer from the medium";
+    expectNoPartialCopy("after the interrupted launch");
+    bool leftover = false;
+    for (const std::string& folder : CopyFolders())
+        leftover = leftover || fake::Exists(folder + ".partial");
+    EXPECT_TRUE(leftover) << "the stop leaves something for the next run to clear";
+
+    CLauncherApp next;
+    if (followUp == FollowUp::Launch) {
+        next.RunLaunch();
+        ASSERT_EQ(fake::Processes().size(), 2u);
+        EXPECT_EQ(fake::Processes()[1].commandLine.value_or(""),
+                  "\"" + kShared + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
+        EXPECT_EQ(fake::Snapshot(kShared), fromMedium);
+        EXPECT_FALSE(fake::Exists(kStaging)) << "the next installation clears the leftover";
+    } else {
+        next.RunDelete();
+        EXPECT_EQ(fake::Processes().size(), 1u);
+        for (const std::string& folder : CopyFolders()) {
+            EXPECT_FALSE(fake::Exists(folder)) << folder;
+            EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder << ".partial";
+        }
+    }
+    expectNoPartialCopy("after the next run");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStop, InterruptedInstallTest,
+    ::testing::Combine(::testing::Range(0, (int)(sizeof(kInterruptions) / sizeof(kInterruptions[0]))),
+                       ::testing::Values(FollowUp::Launch, FollowUp::Delete)),
+    [](const ::testing::TestParamInfo<std::tuple<int, FollowUp>>& info) {
+        return std::string(kInterruptions[std::get<0>(info.param)].name) +
+               (std::get<1>(info.param) == FollowUp::Launch ? "ThenLaunch" : "ThenDelete");
+    });
+
+}  // namespace
