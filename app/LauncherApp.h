@@ -63,6 +63,7 @@ private:
     BOOL HoldsFolderLink(const CString& folder);
     BOOL RemoveFolderLinks(const CString& folder);
     void DeleteLeftover(const CString& folder);
+    BOOL CopyFromMedium(const CString& staging, BOOL& hasCompanion);
     BOOL MoveCopyIntoPlace(const CString& staging);
 };
 

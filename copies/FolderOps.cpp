@@ -143,23 +143,31 @@ BOOL CLauncherApp::InstallCopy()
     // A staging folder that could not be deleted (a link that stays) is never copied into.
     if (!CreateDirectoryA(staging, NULL))
         return FALSE;
-    if (!CopyOrMoveFolder(m_strCopySource + "\\VIEWER", staging, FALSE))
+    BOOL hasCompanion = FALSE;
+    // The final rename fails when the old copy folder could not be deleted:
+    // nothing is merged into it.
+    if (!CopyFromMedium(staging, hasCompanion) || !MoveFileA(staging, m_strCopyTarget)) {
+        DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
         return FALSE;
-
+    }
     // A medium without the companion still gives a complete viewer, which is
     // put in place; the installation counts as failed all the same.
-    CString companion = m_strCopySource + "\\kiro\\KiroPageHolder.exe";
-    BOOL hasCompanion = GetFileAttributesA(companion) != INVALID_FILE_ATTRIBUTES;
-    if (hasCompanion) {
-        if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
-            return FALSE;
-        if (!CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE))
-            return FALSE;
-    }
-    // Fails when the old copy folder could not be deleted: nothing is merged into it.
-    if (!MoveFileA(staging, m_strCopyTarget))
-        return FALSE;
     return hasCompanion;
+}
+
+// Puts the medium's VIEWER tree and, when the medium has it, the companion
+// into the staging folder.
+BOOL CLauncherApp::CopyFromMedium(const CString& staging, BOOL& hasCompanion)
+{
+    if (!CopyOrMoveFolder(m_strCopySource + "\\VIEWER", staging, FALSE))
+        return FALSE;
+    CString companion = m_strCopySource + "\\kiro\\KiroPageHolder.exe";
+    hasCompanion = GetFileAttributesA(companion) != INVALID_FILE_ATTRIBUTES;
+    if (!hasCompanion)
+        return TRUE;
+    if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return FALSE;
+    return CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE);
 }
 
 // Moves the up-to-date copy at the copy source into the target. The copy
@@ -185,10 +193,22 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
         return FALSE;
     // The folder arrives in the parent under its own last name, the staging name.
     if (!CopyOrMoveFolder(leaving, parent, TRUE)) {
-        // Nothing arrived: the copy is whole where it was, so it keeps its name.
-        if (GetFileAttributesA(staging) == INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesA(staging) == INVALID_FILE_ATTRIBUTES) {
+            // Nothing arrived: the copy is whole where it was, so it keeps its name.
             MoveFileA(leaving, m_strCopySource);
+        } else {
+            // Stopped part way: neither half can be trusted any more.
+            DeleteLeftover(staging);
+            DeleteLeftover(leaving);
+        }
         return FALSE;
     }
-    return MoveFileA(staging, m_strCopyTarget);
+    if (!MoveFileA(staging, m_strCopyTarget)) {
+        // The old copy folder stayed: the copy goes back where it came from
+        // if it can, and is not left lying about under the staging name.
+        if (!MoveFileA(staging, m_strCopySource))
+            DeleteLeftover(staging);
+        return FALSE;
+    }
+    return TRUE;
 }

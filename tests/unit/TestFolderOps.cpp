@@ -460,6 +460,11 @@ struct Interruption {
     const char* name;
     bool moveAcrossVolumes;  // an up-to-date copy on D: is moved to C:, else a copy from the medium
     std::function<void()> inject;
+    // The process dies at the injected call (an exception that nothing
+    // catches stands for it): no clean-up runs and no viewer is started.
+    bool killed = false;
+    // The user cancels every deletion, the clean-up's too: a leftover may stay.
+    bool cleanUpCancelled = false;
 };
 
 const Interruption kInterruptions[] = {
@@ -470,10 +475,15 @@ const Interruption kInterruptions[] = {
     {"CancelOnLastFile", false, [] { fake::ShellCancelAfterFiles(4, FO_COPY); }},
     {"CompanionCopyFails", false, [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }},
     {"FinalRenameFails", false, [] { fake::FailCall("MoveFileA", 1, ERROR_ACCESS_DENIED); }},
-    {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }},
+    {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }, false, true},
     // A copy moved in from D: goes file by file: KiroZelvo.exe, Version.txt, KiroPageHolder.exe.
     {"CrossVolumeMoveCancelledBeforeStamp", true, [] { fake::ShellCancelAfterFiles(1, FO_MOVE); }},
     {"CrossVolumeMoveCancelledAfterStamp", true, [] { fake::ShellCancelAfterFiles(2, FO_MOVE); }},
+    // Shell calls: the stale old copy's deletion, the target's, then the copy.
+    {"KilledDuringCopy", false, [] { fake::ThrowFromCall("SHFileOperationA", 3, fake::Throw::Fake); }, true},
+    {"KilledBeforeCompanion", false, [] { fake::ThrowFromCall("CopyFileA", 1, fake::Throw::Fake); }, true},
+    {"KilledBeforeFinalRename", false, [] { fake::ThrowFromCall("MoveFileA", 1, fake::Throw::Fake); }, true},
+    {"KilledBeforeMovedCopyIsRenamed", true, [] { fake::ThrowFromCall("MoveFileA", 2, fake::Throw::Fake); }, true},
 };
 
 const std::string kOtherTempBase = "D:\\Temp";
@@ -523,30 +533,38 @@ TEST_P(InterruptedInstallTest, NoLaunchStartsAPartialCopyAndLeftoversGo)
     };
 
     c.inject();
-    app.RunLaunch();
+    if (c.killed)
+        EXPECT_THROW(app.RunLaunch(), fake::FakeException);
+    else
+        app.RunLaunch();
     fake::ClearInjections();
     fake::ShellCancelAfterFiles(-1);
+    size_t started = c.killed ? 0u : 1u;
 
-    ASSERT_EQ(fake::Processes().size(), 1u);
-    EXPECT_EQ(fake::Processes()[0].commandLine.value_or(""), "\"E:\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\")
-        << "the interrupted launch starts the viewer from the medium";
+    ASSERT_EQ(fake::Processes().size(), started);
+    if (!c.killed)
+        EXPECT_EQ(fake::Processes()[0].commandLine.value_or(""), "\"E:\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\")
+            << "the interrupted launch starts the viewer from the medium";
     expectNoPartialCopy("after the interrupted launch");
     bool leftover = false;
     for (const std::string& folder : CopyFolders())
         leftover = leftover || fake::Exists(folder + ".partial");
-    EXPECT_TRUE(leftover) << "the stop leaves something for the next run to clear";
+    if (c.killed)
+        EXPECT_TRUE(leftover) << "a killed installation leaves its staging folder for the next run to clear";
+    else if (!c.cleanUpCancelled)
+        EXPECT_FALSE(leftover) << "a failed installation clears up after itself";
 
     CLauncherApp next;
     if (followUp == FollowUp::Launch) {
         next.RunLaunch();
-        ASSERT_EQ(fake::Processes().size(), 2u);
-        EXPECT_EQ(fake::Processes()[1].commandLine.value_or(""),
+        ASSERT_EQ(fake::Processes().size(), started + 1);
+        EXPECT_EQ(fake::Processes()[started].commandLine.value_or(""),
                   "\"" + kShared + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
         EXPECT_EQ(fake::Snapshot(kShared), fromMedium);
         EXPECT_FALSE(fake::Exists(kStaging)) << "the next installation clears the leftover";
     } else {
         next.RunDelete();
-        EXPECT_EQ(fake::Processes().size(), 1u);
+        EXPECT_EQ(fake::Processes().size(), started);
         for (const std::string& folder : CopyFolders()) {
             EXPECT_FALSE(fake::Exists(folder)) << folder;
             EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder << ".partial";
