@@ -13,7 +13,7 @@ BOOL CLauncherApp::InitInstance()
     CString command;
 
     int count = 0;
-    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* args = AfxCommandLineToArgvW(GetCommandLineW(), &count);
     if (args != NULL) {
         CString program = args[0];
         if (_mbsicmp((const unsigned char*)(LPCSTR)program, (const unsigned char*)"-REGSERVER") == 0) {

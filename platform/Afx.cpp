@@ -1,6 +1,7 @@
 #include "platform/Afx.h"
 
 #include <cstring>
+#include <cwchar>
 
 // ---------------------------------------------------------------- CString
 
@@ -198,6 +199,70 @@ int CWinApp::ExitInstance()
 CWinApp* AfxGetApp()
 {
     return g_pApp;
+}
+
+static bool IsBlank(wchar_t ch)
+{
+    return ch == L' ' || ch == L'\t';
+}
+
+LPWSTR* AfxCommandLineToArgvW(LPCWSTR commandLine, int* count)
+{
+    // Only where every splitting rule gives the same answer: a program name
+    // that is quoted or has no blank, followed by a blank or nothing, and
+    // arguments without a double quote or a control character, which are
+    // simply the runs of non-blank characters. Anything else goes to the shell.
+    const wchar_t* at = commandLine;
+    if (at == NULL || *at == 0 || IsBlank(*at))
+        return CommandLineToArgvW(commandLine, count);
+    std::vector<std::wstring> args;
+    if (*at == L'"') {
+        const wchar_t* end = wcschr(at + 1, L'"');
+        if (end == NULL || end == at + 1)
+            return CommandLineToArgvW(commandLine, count);
+        args.emplace_back(at + 1, end);
+        at = end + 1;
+    } else {
+        const wchar_t* end = at;
+        while (*end != 0 && !IsBlank(*end) && *end != L'"')
+            end++;
+        args.emplace_back(at, end);
+        at = end;
+    }
+    if (*at != 0 && !IsBlank(*at))
+        return CommandLineToArgvW(commandLine, count);
+    for (const wchar_t* rest = at; *rest != 0; rest++)
+        if (*rest == L'"' || (*rest < 0x20 && *rest != L'\t'))
+            return CommandLineToArgvW(commandLine, count);
+    for (;;) {
+        while (IsBlank(*at))
+            at++;
+        if (*at == 0)
+            break;
+        const wchar_t* end = at;
+        while (*end != 0 && !IsBlank(*end))
+            end++;
+        args.emplace_back(at, end);
+        at = end;
+    }
+
+    // The shell's layout: the pointers, a NULL, then the texts.
+    size_t pointers = (args.size() + 1) * sizeof(LPWSTR);
+    size_t chars = 0;
+    for (const std::wstring& arg : args)
+        chars += arg.size() + 1;
+    LPWSTR* argv = static_cast<LPWSTR*>(LocalAlloc(LMEM_FIXED, pointers + chars * sizeof(wchar_t)));
+    if (argv == NULL)
+        return NULL;
+    wchar_t* text = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(argv) + pointers);
+    for (size_t i = 0; i < args.size(); i++) {
+        argv[i] = text;
+        memcpy(text, args[i].c_str(), (args[i].size() + 1) * sizeof(wchar_t));
+        text += args[i].size() + 1;
+    }
+    argv[args.size()] = NULL;
+    *count = static_cast<int>(args.size());
+    return argv;
 }
 
 int AfxWinMain()

@@ -111,5 +111,10 @@ public:
 
 CWinApp* AfxGetApp();
 
+// CommandLineToArgvW's answer, in one block released with LocalFree. A plain
+// command line is split here, so that a launch need not load the shell (and
+// the user interface it brings along) just to read its command.
+LPWSTR* AfxCommandLineToArgvW(LPCWSTR commandLine, int* count);
+
 // The framework's entry: runs the one application object and gives the exit code.
 int AfxWinMain();

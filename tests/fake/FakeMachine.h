@@ -224,7 +224,7 @@ const std::vector<ShellOpRecord>& ShellOps();
 int OpenFileHandles();        // CreateFileA handles not closed yet
 int OpenSearches();           // FindFirstFileA handles not closed yet
 int ProcessHandles();         // process and thread handles from CreateProcessA not closed
-int OutstandingArgvBlocks();  // CommandLineToArgvW results not released with LocalFree
+int OutstandingArgvBlocks();  // CommandLineToArgvW and LocalAlloc blocks not released with LocalFree
 int BadHandleCloses();        // CloseHandle/FindClose/FindNextFileA on a handle that is not open
 int BadLocalFrees();          // LocalFree of a block that is not live (double free included)
 

@@ -252,6 +252,17 @@ LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs)
     return argv;
 }
 
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes)
+{
+    if (Enter("LocalAlloc", ""))
+        return nullptr;
+    void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, uBytes ? uBytes : 1) : std::malloc(uBytes ? uBytes : 1);
+    if (!block)
+        return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    M().argvBlocks.insert(block);  // released with LocalFree like the shell's blocks
+    return block;
+}
+
 HLOCAL LocalFree(HLOCAL hMem)
 {
     if (Enter("LocalFree", ""))

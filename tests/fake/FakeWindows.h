@@ -251,6 +251,9 @@ BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvai
 // kernel32: process and system
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 LPWSTR GetCommandLineW(void);
+#define LMEM_FIXED 0x0000
+#define LMEM_ZEROINIT 0x0040
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,

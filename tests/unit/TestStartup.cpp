@@ -85,9 +85,66 @@ TEST_F(StartupTest, DispatchesTheFirstArgument)
 
 TEST_F(StartupTest, AFailedSplitOfTheCommandLineLaunches)
 {
-    fake::FailCall("CommandLineToArgvW", 1, ERROR_NOT_ENOUGH_MEMORY);
-    Run(L"ZelvoLauncher.exe /HELP");
-    EXPECT_EQ(CommandThatRan(), "launch");
+    // Split here, or by the shell when quotes make it less plain.
+    const struct {
+        const wchar_t* commandLine;
+        const char* failing;
+    } cases[] = {
+        {L"ZelvoLauncher.exe /HELP", "LocalAlloc"},
+        {L"ZelvoLauncher.exe \"/HELP\"", "CommandLineToArgvW"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        fake::FailCall(c.failing, 1, ERROR_NOT_ENOUGH_MEMORY);
+        CLauncherApp fresh;
+        fake::SetCommandLine(c.commandLine);
+        fresh.InitInstance();
+        EXPECT_EQ(CommandThatRan(), "launch") << c.failing;
+    }
+}
+
+// The shell's split, made here for plain command lines: it must give exactly
+// what the shell gives, and leave every other line to the shell.
+TEST_F(StartupTest, PlainCommandLinesAreSplitAsTheShellSplitsThem)
+{
+    const struct {
+        const wchar_t* commandLine;
+        bool plain;
+    } cases[] = {
+        {L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"", true},
+        {L"E:\\VIEWER\\bin\\ZelvoLauncher.exe", true},
+        {L"\"E:\\Disc 7\\VIEWER\\bin\\ZelvoLauncher.exe\"   /DELETE  \t extra\\ ", true},
+        {L"ZelvoLauncher.exe /REPAIR a\\\\b", true},
+        {L"ZelvoLauncher.exe \t", true},
+        {L"-REGSERVER /HELP", true},
+        {L"ZelvoLauncher.exe \"/REPAIR \"", false},
+        {L"ZelvoLauncher.exe \"\"", false},
+        {L"ZelvoLauncher.exe a\\\"b", false},
+        {L"\"ZelvoLauncher.exe\"/HELP", false},
+        {L"\"\" /HELP", false},
+        {L"\"unclosed /HELP", false},
+        {L" ZelvoLauncher.exe /HELP", false},
+        {L"Zelvo\"Launcher\".exe /HELP", false},
+        {L"ZelvoLauncher.exe /HELP\n/DELETE", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) {
+        std::string shown = testing::PrintToString(std::wstring(c.commandLine));
+        int shellCount = -1;
+        LPWSTR* shell = CommandLineToArgvW(c.commandLine, &shellCount);
+        ASSERT_NE(shell, nullptr) << shown;
+        fake::ClearCalls();
+        int count = -1;
+        LPWSTR* ours = AfxCommandLineToArgvW(c.commandLine, &count);
+        ASSERT_NE(ours, nullptr) << shown;
+        EXPECT_EQ(fake::CallCount("CommandLineToArgvW"), c.plain ? 0 : 1) << shown;
+        ASSERT_EQ(count, shellCount) << shown;
+        for (int i = 0; i < count; i++)
+            EXPECT_EQ(std::wstring(ours[i]), std::wstring(shell[i])) << shown << " element " << i;
+        EXPECT_EQ(ours[count], nullptr);
+        LocalFree(ours);
+        LocalFree(shell);
+    }
 }
 
 TEST_F(StartupTest, HelpShowsTheCommandListAndNothingElse)
@@ -108,7 +165,7 @@ TEST_F(StartupTest, RegserverEndsBeforeAnythingIsTouched)
 {
     Run(L"ZelvoLauncher.exe -REGSERVER");
     for (const fake::CallRecord& call : fake::Calls())
-        EXPECT_TRUE(call.function == "GetCommandLineW" || call.function == "CommandLineToArgvW" ||
+        EXPECT_TRUE(call.function == "GetCommandLineW" || call.function == "LocalAlloc" ||
                     call.function == "LocalFree" || call.function == "WideCharToMultiByte" ||
                     call.function == "_mbsicmp")
             << "unexpected call " << call.function << "(" << call.arg << ")";

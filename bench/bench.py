@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""What the launcher costs the user, measured on the real exe under Wine.
+
+    bench.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe --spawn spawn.exe
+             --timer timer.exe --floor floor.exe [--reps N] [--cold-reps N] [--trace]
+
+Three measurements in one run, in one private Wine prefix whose wineserver
+stays up throughout:
+
+- warm launch: a disc in the optical drive E: and an up-to-date copy in the
+  shared location; the launcher against floor.exe, which only starts the same
+  viewer with the same command line. The two alternate.
+- warm launch as the tree grows: the same with a VIEWER tree of 10 files and
+  of 10,000 files, alternating run by run.
+- cold installation: no copy anywhere; the launcher installs a copy and starts
+  the viewer, against Wine's xcopy copying the same VIEWER tree and the
+  companion into the same folder. The copy is removed between runs.
+
+Times come from timer.exe, inside Wine: from just before CreateProcessA to
+the end of the last process of the job (the launcher and the viewer it
+starts). Before timing, each scenario is run once through the test harness and
+its outcome checked (where the viewer started from, what the copy holds), so
+that the numbers are those of the intended path.
+
+Prints a table of medians and the three ratios, each with its bar; --trace adds
+the file-system calls of each path, counted from Wine's +file trace. Exits 0
+whether or not the bars hold; 1 when something failed to run."""
+
+import argparse
+import os
+import random
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from collections import Counter
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+
+from zelvo_e2e import (COPY_NAME, MEDIA_VERSION, WinePrefix, missing_prerequisites,  # noqa: E402
+                       remove, snapshot, viewer_command, wine_program, write)
+
+LAUNCHER = "E:\\VIEWER\\bin\\ZelvoLauncher.exe"
+FLOOR = "E:\\floor.exe"
+BARS = {"warm": 1.10, "growth": 1.05, "cold": 1.5}
+
+
+class BenchError(Exception):
+    pass
+
+
+# ---- media ------------------------------------------------------------------
+
+def make_medium(W, root, tree_files, seed, sizes=(64, 64)):
+    """A disc image with exactly tree_files files in its VIEWER tree: bin holds
+    the launcher, the viewer and the stamp, the rest are data files spread over
+    folders of 100 with sizes drawn from sizes. Also the companion,
+    floor.exe at the root, and things outside the copied tree."""
+    rnd = random.Random(seed)
+    remove(root)
+    b = os.path.join(root, "VIEWER", "bin")
+    os.makedirs(b)
+    shutil.copy(W.launcher, os.path.join(b, "ZelvoLauncher.exe"))
+    shutil.copy(W.viewer_exe, os.path.join(b, "KiroZelvo.exe"))
+    write(os.path.join(b, "Version.txt"), MEDIA_VERSION + "\r\n")
+    for i in range(tree_files - 3):
+        folder = os.path.join(root, "VIEWER", "data%02d" % (i // 100)) if tree_files > 100 \
+            else os.path.join(root, "VIEWER", "data")
+        write(os.path.join(folder, "part%05d.bin" % i), rnd.randbytes(rnd.randint(*sizes)))
+    write(os.path.join(root, "kiro", "KiroPageHolder.exe"), b"MZ" + rnd.randbytes(40000))
+    write(os.path.join(root, "kiro", "notes.txt"), "not copied")
+    write(os.path.join(root, "autorun.inf"), "[autorun]\r\n")
+    shutil.copy(FLOOR_EXE, os.path.join(root, "floor.exe"))
+    return root
+
+
+def tree_stats(root):
+    files = total = 0
+    for top, _, names in os.walk(os.path.join(root, "VIEWER")):
+        for n in names:
+            files += 1
+            total += os.path.getsize(os.path.join(top, n))
+    return files, total
+
+
+def place_copy(W, medium, dest):
+    """An up-to-date copy folder of this medium, as an installation leaves it."""
+    remove(dest)
+    shutil.copytree(os.path.join(medium, "VIEWER"), os.path.join(dest, "VIEWER"))
+    os.makedirs(os.path.join(dest, "kiro"))
+    shutil.copy(os.path.join(medium, "kiro", "KiroPageHolder.exe"), os.path.join(dest, "kiro"))
+
+
+def clear_copies(W):
+    """No copy and no leftover of one in any location (the shared base stays)."""
+    for base in (W.shared_base, W.temp_base):
+        if os.path.isdir(base):
+            for n in os.listdir(base):
+                if n.startswith(COPY_NAME):
+                    remove(os.path.join(base, n))
+
+
+# ---- timing -------------------------------------------------------------------
+
+class Timer:
+    def __init__(self, W, timer_exe):
+        self.W, self.exe = W, timer_exe
+        self.ctl = os.path.join(W.drive_c, "bench")
+        os.makedirs(self.ctl, exist_ok=True)
+        self.n = 0
+
+    def run(self, cases, reps=1, debug=None):
+        """cases: [(label, [(exe, dir, cmd), ...])]. Returns [(label, seconds)]
+        in the order run, and the Wine trace when debug is given."""
+        self.n += 1
+        plan = ["reps=%d" % reps, "out=C:\\bench\\times-%d.txt" % self.n,
+                "set=ZELVO_VIEWER_LOG=C:\\bench\\viewer.txt"]
+        for label, steps in cases:
+            plan.append("case=" + label)
+            for exe, folder, cmd in steps:
+                plan += ["step=" + exe, "cmd=" + cmd]
+                if folder:
+                    plan.append("dir=" + folder)
+        write(os.path.join(self.ctl, "plan-%d.txt" % self.n), "\r\n".join(plan) + "\r\n")
+        times = os.path.join(self.ctl, "times-%d.txt" % self.n)
+        err = os.path.join(self.W.root, "timer-%d.err" % self.n)
+        env = dict(self.W.env, WINEDEBUG=debug or "-all")
+        with open(err, "wb") as e:
+            rc = subprocess.run([wine_program(), self.exe, "C:\\bench\\plan-%d.txt" % self.n],
+                                env=env, stdout=subprocess.DEVNULL, stderr=e,
+                                timeout=1800).returncode
+        if rc != 0:
+            with open(err, "rb") as e:
+                raise BenchError("timer.exe failed (%d): %s" % (rc, e.read()[-2000:].decode("latin-1")))
+        rows = []
+        with open(times) as f:
+            for line in f:
+                label, secs, code = line.split()
+                if int(code) >= 0xC0000000:
+                    raise BenchError("%s crashed (exit 0x%08X)" % (label, int(code)))
+                rows.append((label, float(secs)))
+        trace = None
+        if debug:
+            with open(err, "rb") as e:
+                trace = e.read().decode("latin-1")
+        os.unlink(err)
+        return rows, trace
+
+    def viewer_starts(self):
+        """Viewer records since the last call (and forget them)."""
+        path = os.path.join(self.ctl, "viewer.txt")
+        recs = self.W._viewer_records(path)
+        remove(path)
+        return recs
+
+
+def launcher_step():
+    return (LAUNCHER, "E:\\VIEWER\\bin", '"%s"' % LAUNCHER)
+
+
+def floor_step(W):
+    cmd, cwd = viewer_command(W.win(W.shared_copy), "E:")
+    return (FLOOR, cwd, '"%s" %s' % (FLOOR, cmd))
+
+
+def xcopy_steps(W):
+    dest = W.win(W.shared_copy)
+    return [("C:\\windows\\system32\\xcopy.exe", None,
+             'xcopy.exe E:\\VIEWER "%s\\VIEWER" /E /I /Q /Y' % dest),
+            ("C:\\windows\\system32\\xcopy.exe", None,
+             # a closing quote after a backslash needs it doubled
+             'xcopy.exe E:\\kiro\\KiroPageHolder.exe "%s\\kiro\\\\" /Q /Y' % dest)]
+
+
+# ---- checks of each path, through the test harness ------------------------------
+
+def check(cond, what):
+    if not cond:
+        raise BenchError("check failed: " + what)
+
+
+def check_warm(W, medium, name):
+    before = snapshot(W.shared_copy)
+    res = W.run(exe=LAUNCHER, cwd="E:\\VIEWER\\bin")
+    check(res.exit_code == 0 and not res.timed_out, "%s: launcher ended: %r" % (name, res))
+    cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+    check(len(res.viewer) == 1 and res.viewer[0]["cmd"] == cmd,
+          "%s: viewer started from the shared copy: %r" % (name, res.viewer))
+    check(snapshot(W.shared_copy) == before, name + ": the copy is left as it was")
+
+
+def check_cold(W, medium):
+    clear_copies(W)
+    res = W.run(exe=LAUNCHER, cwd="E:\\VIEWER\\bin")
+    cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+    check(len(res.viewer) == 1 and res.viewer[0]["cmd"] == cmd,
+          "cold: viewer started from the new shared copy: %r" % (res.viewer,))
+    check(snapshot(W.shared_copy) == W.expected_copy(medium), "cold: the copy is complete")
+    clear_copies(W)
+
+
+def check_xcopy(W, timer, medium):
+    clear_copies(W)
+    timer.run([("xcopy", xcopy_steps(W))])
+    check(snapshot(W.shared_copy) == W.expected_copy(medium),
+          "xcopy: the reference copies exactly what an installation holds")
+    clear_copies(W)
+
+
+# ---- file-system calls, from Wine's +file trace ----------------------------------
+
+CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:trace:file:(\w+)", re.M)  # needs +pid
+
+
+def count_calls(trace, skip_pids=1):
+    """Calls per function of the programs the timer started (the first
+    process seen, the timer itself, is left out)."""
+    pids, counts = [], Counter()
+    for m in CALL.finditer(trace):
+        pid = m.group(1)
+        if pid not in pids:
+            pids.append(pid)
+        if pids.index(pid) >= skip_pids:
+            counts[m.group(2)] += 1
+    return counts
+
+
+def trace_paths(W, timer, paths):
+    """One run of each path under WINEDEBUG=+file; prints the calls per function."""
+    results = {}
+    for name, prepare, steps in paths:
+        prepare()
+        _, trace = timer.run([(name, steps)], debug="-all,+pid,+file")
+        results[name] = count_calls(trace)
+    names = [p[0] for p in paths]
+    funcs = sorted(set().union(*results.values()),
+                   key=lambda f: -max(results[n][f] for n in names))
+    print("\nFile-system calls per path (Wine trace:file lines; launcher/floor and the viewer):")
+    print("%-28s" % "function" + "".join("%14s" % n for n in names))
+    for f in funcs:
+        print("%-28s" % f + "".join("%14d" % results[n][f] for n in names))
+    print("%-28s" % "total" + "".join("%14d" % sum(results[n].values()) for n in names))
+
+
+def machine():
+    cpu = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    wine = subprocess.run([wine_program(), "--version"], capture_output=True, text=True).stdout.strip()
+    return "machine: %d cores, %s, %s" % (os.cpu_count(), cpu, wine)
+
+
+# ---- the run -------------------------------------------------------------------------
+
+def median_ms(rows, label):
+    vals = [s for lab, s in rows if lab == label]
+    return statistics.median(vals) * 1000.0, len(vals)
+
+
+def min_ms(rows, label):
+    return min(s for lab, s in rows if lab == label) * 1000.0
+
+
+def main():
+    global FLOOR_EXE
+    p = argparse.ArgumentParser()
+    for opt in ("launcher", "viewer", "spawn", "timer", "floor"):
+        p.add_argument("--" + opt, required=True)
+    p.add_argument("--reps", type=int, default=20, help="timed runs of each warm case")
+    p.add_argument("--cold-reps", type=int, default=10, help="timed runs of each cold case")
+    p.add_argument("--warmup", type=int, default=3, help="untimed rounds before each warm set")
+    p.add_argument("--trace", action="store_true", help="also count file-system calls per path")
+    p.add_argument("--work", default="/tmp")
+    a = p.parse_args()
+
+    missing = missing_prerequisites()
+    if missing:
+        print("cannot run: " + "; ".join(missing))
+        return 1
+    for f in (a.launcher, a.viewer, a.spawn, a.timer, a.floor):
+        if not os.path.isfile(f):
+            print("missing program: " + f)
+            return 1
+    FLOOR_EXE = os.path.abspath(a.floor)
+    timer_exe = os.path.abspath(a.timer)
+
+    W = WinePrefix(os.path.abspath(a.launcher), os.path.abspath(a.viewer),
+                   os.path.abspath(a.spawn), a.work)
+    try:
+        t_start = time.time()
+        print(machine())
+        W.start()
+        W.make_shared_writable()
+        timer = Timer(W, timer_exe)
+        media = os.path.join(W.root, "bench-media")
+        real = make_medium(W, os.path.join(media, "real"), 300, 1, sizes=(1000, 60000))
+        small = make_medium(W, os.path.join(media, "small"), 10, 2)
+        large = make_medium(W, os.path.join(media, "large"), 10000, 3)
+        sizes = {n: tree_stats(m) for n, m in (("real", real), ("small", small), ("large", large))}
+        print("VIEWER trees: real %d files %.1f MB; small %d files; large %d files"
+              % (sizes["real"][0], sizes["real"][1] / 1e6, sizes["small"][0], sizes["large"][0]))
+
+        # Warm launch against the floor.
+        W.map_drive("e", real)
+        clear_copies(W)
+        place_copy(W, real, W.shared_copy)
+        check_warm(W, real, "warm")
+        cases = [("launcher", [launcher_step()]), ("floor", [floor_step(W)])]
+        timer.run(cases, reps=a.warmup)
+        warm, _ = timer.run(cases, reps=a.reps)
+        starts = timer.viewer_starts()
+        cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+        check(len(starts) == 2 * (a.warmup + a.reps) and all(v["cmd"] == cmd for v in starts),
+              "warm: every run started the viewer from the shared copy")
+
+        # Warm launch with a small and a large tree: the copies trade places in
+        # the shared location (a rename) between runs.
+        parked = {"small": W.shared_copy + " small", "large": W.shared_copy + " large"}
+        clear_copies(W)
+        place_copy(W, small, parked["small"])
+        place_copy(W, large, parked["large"])
+        media_of = {"small": small, "large": large}
+        growth = []
+        block = 1
+        for i in range(-1, a.reps):
+            for name in ("small", "large"):
+                os.rename(parked[name], W.shared_copy)
+                W.map_drive("e", media_of[name])
+                if i < 0:
+                    check_warm(W, media_of[name], "warm " + name)
+                    timer.run([(name, [launcher_step()])], reps=a.warmup)
+                else:
+                    rows, _ = timer.run([(name, [launcher_step()])], reps=block)
+                    growth += rows
+                os.rename(W.shared_copy, parked[name])
+        starts = timer.viewer_starts()
+        check(all(v["cmd"] == cmd for v in starts), "growth: viewer started from the shared copy")
+        for name in parked:
+            remove(parked[name])
+
+        # Cold installation against xcopy of the same tree.
+        W.map_drive("e", real)
+        check_cold(W, real)
+        check_xcopy(W, timer, real)
+        timer.viewer_starts()
+        cold = []
+        for _ in range(a.cold_reps):
+            for label, steps in (("install", [launcher_step()]), ("xcopy", xcopy_steps(W))):
+                clear_copies(W)
+                rows, _ = timer.run([(label, steps)])
+                cold += rows
+                if label == "install":
+                    check(os.path.isdir(os.path.join(W.shared_copy, "VIEWER", "bin")),
+                          "install: a copy was installed")
+        clear_copies(W)
+        check(len(timer.viewer_starts()) == a.cold_reps, "install: the viewer started each time")
+
+        # The table.
+        lm, ln = median_ms(warm, "launcher")
+        fm, fn = median_ms(warm, "floor")
+        sm, sn = median_ms(growth, "small")
+        gm, gn = median_ms(growth, "large")
+        im, inn = median_ms(cold, "install")
+        xm, xn = median_ms(cold, "xcopy")
+        print()
+        print("%-58s %10s %8s %5s" % ("case", "median ms", "min ms", "runs"))
+        rows = [("warm launch, launcher (%d-file tree)" % sizes["real"][0], lm, ln, warm, "launcher"),
+                ("warm launch, floor (CreateProcessA of the viewer only)", fm, fn, warm, "floor"),
+                ("warm launch, launcher, 10-file tree", sm, sn, growth, "small"),
+                ("warm launch, launcher, 10,000-file tree", gm, gn, growth, "large"),
+                ("cold installation, launcher (%d files, %.1f MB)"
+                 % (sizes["real"][0], sizes["real"][1] / 1e6), im, inn, cold, "install"),
+                ("cold reference, xcopy of the same tree and companion", xm, xn, cold, "xcopy")]
+        for label, ms, n, data, key in rows:
+            print("%-58s %10.1f %8.1f %5d" % (label, ms, min_ms(data, key), n))
+        print()
+        ratios = [("warm launcher / floor", lm / fm, BARS["warm"]),
+                  ("warm 10,000 files / 10 files", gm / sm, BARS["growth"]),
+                  ("cold install / xcopy", im / xm, BARS["cold"])]
+        for label, r, bar in ratios:
+            print("%-34s %6.3f  bar <= %.2f  %s" % (label, r, bar, "holds" if r <= bar else "DOES NOT HOLD"))
+
+        if a.trace:
+            def warm_with(medium):
+                def prepare():
+                    W.map_drive("e", medium)
+                    clear_copies(W)
+                    place_copy(W, medium, W.shared_copy)
+                return prepare
+
+            def cold_prepare():
+                W.map_drive("e", real)
+                clear_copies(W)
+            trace_paths(W, timer, [
+                ("floor", warm_with(real), [floor_step(W)]),
+                ("warm", warm_with(real), [launcher_step()]),
+                ("warm-10", warm_with(small), [launcher_step()]),
+                ("warm-10000", warm_with(large), [launcher_step()]),
+                ("install", cold_prepare, [launcher_step()]),
+                ("xcopy", cold_prepare, xcopy_steps(W)),
+            ])
+            clear_copies(W)
+        print("\n(%.0f s in all)" % (time.time() - t_start))
+        return 0
+    except (BenchError, RuntimeError, OSError, subprocess.SubprocessError) as e:
+        print("bench failed: %s" % e)
+        return 1
+    finally:
+        W.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
