@@ -13,13 +13,14 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 have python3 || need+=(python3)
 have x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
 have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
-have wine64 || have wine || need+=(wine64)
+have wine || need+=(wine64 wine)
 have xvfb-run || need+=(xvfb)
+have xauth || need+=(xauth)
 have xdotool || need+=(xdotool)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q >/dev/null
-    apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
+    apt-get install -y -q "${need[@]}" >/dev/null
 fi
