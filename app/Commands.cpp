@@ -12,8 +12,7 @@ void CLauncherApp::RunLaunch()
     ProbeCopies();
 
     if (m_strSharedCopy.IsEmpty() && m_bCopyAllowed && !m_strCopyTarget.IsEmpty() &&
-        _mbsicmp((const unsigned char*)(LPCSTR)m_strCopyTarget,
-                 (const unsigned char*)(LPCSTR)m_strCopySource) != 0) {
+        _mbsicmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) != 0) {
         for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
             try {
                 CString stale = m_arrStaleCopies.GetAt(i);

@@ -16,7 +16,7 @@ BOOL CLauncherApp::InitInstance()
     LPWSTR* args = AfxCommandLineToArgvW(GetCommandLineW(), &count);
     if (args != NULL) {
         CString program = args[0];
-        if (_mbsicmp((const unsigned char*)(LPCSTR)program, (const unsigned char*)"-REGSERVER") == 0) {
+        if (_mbsicmp(MbText(program), MbText("-REGSERVER")) == 0) {
             LocalFree(args);
             return FALSE;
         }
@@ -26,18 +26,18 @@ BOOL CLauncherApp::InitInstance()
         LocalFree(args);
     }
 
-    const unsigned char* word = (const unsigned char*)(LPCSTR)command;
+    const unsigned char* word = MbText(command);
     if (command.IsEmpty())
         RunLaunch();
-    else if (_mbsicmp(word, (const unsigned char*)"/REPAIR") == 0)
+    else if (_mbsicmp(word, MbText("/REPAIR")) == 0)
         RunRepair();
-    else if (_mbsicmp(word, (const unsigned char*)"/HELP") == 0)
+    else if (_mbsicmp(word, MbText("/HELP")) == 0)
         ShowCommands();
-    else if (_mbsicmp(word, (const unsigned char*)"/?") == 0)
+    else if (_mbsicmp(word, MbText("/?")) == 0)
         ShowCommands();
-    else if (_mbsicmp(word, (const unsigned char*)"/DELETE") == 0)
+    else if (_mbsicmp(word, MbText("/DELETE")) == 0)
         RunDelete();
-    else if (_mbsicmp(word, (const unsigned char*)"-REGSERVER") == 0)
+    else if (_mbsicmp(word, MbText("-REGSERVER")) == 0)
         ;  // registration is not ours to do: nothing happens
     else
         RunLaunch();

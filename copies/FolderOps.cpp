@@ -128,16 +128,14 @@ void CLauncherApp::DeleteLeftover(const CString& folder)
 // holds a partial copy that the next launch would take for up to date.
 BOOL CLauncherApp::InstallCopy()
 {
-    if (_mbscmp((const unsigned char*)(LPCSTR)m_strCopyTarget,
-                (const unsigned char*)(LPCSTR)m_strCopySource) == 0)
+    if (_mbscmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) == 0)
         return TRUE;
 
     CString staging = m_strCopyTarget + STAGING_SUFFIX;
     DeleteLeftover(staging);
     DeleteFolder(m_strCopyTarget);
 
-    if (_mbsicmp((const unsigned char*)(LPCSTR)m_strCopySource,
-                 (const unsigned char*)(LPCSTR)m_strMediaRoot) != 0)
+    if (_mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0)
         return MoveCopyIntoPlace(staging);
 
     // A staging folder that could not be deleted (a link that stays) is never copied into.

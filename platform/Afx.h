@@ -52,6 +52,12 @@ private:
     std::string m_text;
 };
 
+// The runtime's multibyte comparisons (_mbsicmp, _mbscmp) take unsigned text.
+inline const unsigned char* MbText(LPCSTR text)
+{
+    return reinterpret_cast<const unsigned char*>(text);
+}
+
 class CStringArray
 {
 public:
