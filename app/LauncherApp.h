@@ -65,6 +65,7 @@ private:
     void DeleteLeftover(const CString& folder);
     BOOL CopyFromMedium(const CString& staging, BOOL& hasCompanion);
     BOOL MoveCopyIntoPlace(const CString& staging);
+    BOOL RenameToTarget(const CString& staging);
 };
 
 // A copy is put together under this name beside its copy folder and takes the

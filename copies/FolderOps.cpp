@@ -144,7 +144,7 @@ BOOL CLauncherApp::InstallCopy()
     BOOL hasCompanion = FALSE;
     // The final rename fails when the old copy folder could not be deleted:
     // nothing is merged into it.
-    if (!CopyFromMedium(staging, hasCompanion) || !MoveFileA(staging, m_strCopyTarget)) {
+    if (!CopyFromMedium(staging, hasCompanion) || !RenameToTarget(staging)) {
         DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
         return FALSE;
     }
@@ -166,6 +166,21 @@ BOOL CLauncherApp::CopyFromMedium(const CString& staging, BOOL& hasCompanion)
     if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return FALSE;
     return CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE);
+}
+
+// Gives the finished copy the copy folder's name. A virus scanner still
+// reading the files just written can hold up the rename for a moment; an old
+// copy folder that could not be deleted fails it at once.
+BOOL CLauncherApp::RenameToTarget(const CString& staging)
+{
+    for (int attempt = 1;; attempt++) {
+        if (MoveFileA(staging, m_strCopyTarget))
+            return TRUE;
+        DWORD error = GetLastError();
+        if (attempt == 5 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return FALSE;
+        Sleep(200);
+    }
 }
 
 // Moves the up-to-date copy at the copy source into the target. The copy
@@ -201,7 +216,7 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
         }
         return FALSE;
     }
-    if (!MoveFileA(staging, m_strCopyTarget)) {
+    if (!RenameToTarget(staging)) {
         // The old copy folder stayed: the copy goes back where it came from
         // if it can, and is not left lying about under the staging name.
         if (!MoveFileA(staging, m_strCopySource))

@@ -353,6 +353,34 @@ TEST_F(FolderOpsTest, InstallFromTheMediumLeavesExactlyTheViewerAndTheCompanion)
     }
 }
 
+TEST_F(FolderOpsTest, AFinalRenameHeldUpForAMomentIsTriedAgain)
+{
+    const struct {
+        int failures;  // how many renames in a row fail
+        DWORD error;
+        BOOL installed;
+        int renames;
+    } cases[] = {
+        {1, ERROR_SHARING_VIOLATION, TRUE, 2},  // a scanner still reading a new file
+        {4, ERROR_ACCESS_DENIED, TRUE, 5},
+        {5, ERROR_ACCESS_DENIED, FALSE, 5},     // it never lets go: give up
+        {1, ERROR_ALREADY_EXISTS, FALSE, 1},    // the old copy folder stayed: no point waiting
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        MakeMedium();
+        Aim(kShared, "E:");
+        fake::ClearCalls();
+        for (int n = 1; n <= c.failures; n++)
+            fake::FailCall("MoveFileA", n, c.error);  // the first `failures` renames fail
+        EXPECT_EQ(app.InstallCopy(), c.installed) << c.failures << " failures";
+        EXPECT_EQ(fake::CallCount("MoveFileA"), c.renames) << c.failures << " failures";
+        EXPECT_EQ(fake::Exists(kShared), c.installed == TRUE);
+        EXPECT_FALSE(fake::Exists(kStaging)) << "nothing is left under the staging name";
+        fake::ClearInjections();
+    }
+}
+
 TEST_F(FolderOpsTest, InstallIntoAMissingParentFails)
 {
     MakeMedium();
@@ -474,7 +502,7 @@ const Interruption kInterruptions[] = {
     {"CancelRightAfterStamp", false, [] { fake::ShellCancelAfterFiles(3, FO_COPY); }},
     {"CancelOnLastFile", false, [] { fake::ShellCancelAfterFiles(4, FO_COPY); }},
     {"CompanionCopyFails", false, [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }},
-    {"FinalRenameFails", false, [] { fake::FailCall("MoveFileA", 1, ERROR_ACCESS_DENIED); }},
+    {"FinalRenameFails", false, [] { fake::FailCall("MoveFileA", 0, ERROR_ACCESS_DENIED); }},
     {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }, false, true},
     // A copy moved in from D: goes file by file: KiroZelvo.exe, Version.txt, KiroPageHolder.exe.
     {"CrossVolumeMoveCancelledBeforeStamp", true, [] { fake::ShellCancelAfterFiles(1, FO_MOVE); }},
