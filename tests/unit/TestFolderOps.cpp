@@ -570,17 +570,19 @@ TEST_P(InterruptedInstallTest, NoLaunchStartsAPartialCopyAndLeftoversGo)
     size_t started = c.killed ? 0u : 1u;
 
     ASSERT_EQ(fake::Processes().size(), started);
-    if (!c.killed)
+    if (!c.killed) {
         EXPECT_EQ(fake::Processes()[0].commandLine.value_or(""), "\"E:\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\")
             << "the interrupted launch starts the viewer from the medium";
+    }
     expectNoPartialCopy("after the interrupted launch");
     bool leftover = false;
     for (const std::string& folder : CopyFolders())
         leftover = leftover || fake::Exists(folder + ".partial");
-    if (c.killed)
+    if (c.killed) {
         EXPECT_TRUE(leftover) << "a killed installation leaves its staging folder for the next run to clear";
-    else if (!c.cleanUpCancelled)
+    } else if (!c.cleanUpCancelled) {
         EXPECT_FALSE(leftover) << "a failed installation clears up after itself";
+    }
 
     CLauncherApp next;
     if (followUp == FollowUp::Launch) {

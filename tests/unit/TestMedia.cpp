@@ -50,9 +50,11 @@ TEST_F(MediaTest, OddLauncherPlaces)
     EXPECT_EQ(Str(app.m_strMediaRoot), "\\\\host\\share\\folder");
     ASSERT_EQ(fake::CallCount("GetDriveTypeA"), 1);
     EXPECT_EQ(fake::CallCount("GetDriveTypeA", "\\"), 1);
-    for (const fake::CallRecord& call : fake::Calls())
-        if (call.function == "GetDriveTypeA")
+    for (const fake::CallRecord& call : fake::Calls()) {
+        if (call.function == "GetDriveTypeA") {
             EXPECT_EQ(call.arg, "\\");
+        }
+    }
 }
 
 TEST_F(MediaTest, CopyingOnceForbiddenStaysForbidden)
