@@ -60,8 +60,7 @@ private:
     CString GetOwnPath();
     BOOL IsCopyUpToDate(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
-    BOOL HoldsFolderLink(const CString& folder);
-    BOOL RemoveFolderLinks(const CString& folder);
+    BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
     void DeleteLeftover(const CString& folder);
     BOOL CopyFromMedium(const CString& staging, BOOL& hasCompanion);
     BOOL MoveCopyIntoPlace(const CString& staging);

@@ -11,49 +11,36 @@ static const FILEOP_FLAGS SHELL_FLAGS =
     FOF_NOCONFIRMATION | FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
 // Copy folders lie where other users can write, so one may be a folder link,
-// or hold one, planted to point elsewhere. The shell deletes and copies
-// through links; the launcher must never reach beyond the copy folder.
-BOOL CLauncherApp::HoldsFolderLink(const CString& folder)
+// or hold one, planted to point elsewhere; the shell deletes and copies
+// through links, and the launcher must never reach beyond the copy folder.
+//
+// Says whether a folder link lies anywhere inside the folder. With
+// removeLinks, each one found is removed first (the link, not what it points
+// to), and the answer is whether one stays.
+BOOL CLauncherApp::HoldsFolderLink(const CString& folder, BOOL removeLinks)
 {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(folder + "\\*", &entry);
     if (search == INVALID_HANDLE_VALUE)
         return FALSE;
-    BOOL found = FALSE;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
-            strcmp(entry.cFileName, "..") == 0)
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            found = TRUE;
-        else
-            found = HoldsFolderLink(folder + "\\" + entry.cFileName);
-    } while (!found && FindNextFileA(search, &entry));
+    BOOL holds = FALSE;
+    try {
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
+                strcmp(entry.cFileName, "..") == 0)
+                continue;
+            CString path = folder + "\\" + entry.cFileName;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                holds = !removeLinks || !RemoveDirectoryA(path);
+            else
+                holds = HoldsFolderLink(path, removeLinks);
+        } while (!holds && FindNextFileA(search, &entry));
+    } catch (...) {
+        FindClose(search);
+        throw;
+    }
     FindClose(search);
-    return found;
-}
-
-// Removes every folder link inside the folder (the links, not what they point
-// to). FALSE when one cannot be removed.
-BOOL CLauncherApp::RemoveFolderLinks(const CString& folder)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(folder + "\\*", &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return TRUE;
-    BOOL removed = TRUE;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
-            strcmp(entry.cFileName, "..") == 0)
-            continue;
-        CString path = folder + "\\" + entry.cFileName;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            removed = RemoveDirectoryA(path);
-        else
-            removed = RemoveFolderLinks(path);
-    } while (removed && FindNextFileA(search, &entry));
-    FindClose(search);
-    return removed;
+    return holds;
 }
 
 int CLauncherApp::DeleteFolder(LPCSTR folder)
@@ -65,7 +52,7 @@ int CLauncherApp::DeleteFolder(LPCSTR folder)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return RemoveDirectoryA(folder) ? 0 : ERROR_ACCESS_DENIED;
-        if (!RemoveFolderLinks(folder))
+        if (HoldsFolderLink(folder, TRUE))
             return ERROR_ACCESS_DENIED;  // a link stays: leave the whole tree alone
     }
 
@@ -92,7 +79,7 @@ BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move
         return FALSE;
     if (!CreateDirectoryA(destination, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return FALSE;
-    if (HoldsFolderLink(source))
+    if (HoldsFolderLink(source, FALSE))
         return FALSE;
 
     char from[SHELL_BUFFER];
@@ -197,7 +184,7 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
         return FALSE;  // a leftover that could not be deleted
     DWORD sourceAttributes = GetFileAttributesA(m_strCopySource);
     if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        HoldsFolderLink(m_strCopySource))
+        HoldsFolderLink(m_strCopySource, FALSE))
         return FALSE;
 
     CString leaving = m_strCopySource + STAGING_SUFFIX;
