@@ -17,6 +17,7 @@ have wine || need+=(wine64 wine)
 have xvfb-run || need+=(xvfb)
 have xauth || need+=(xauth)
 have xdotool || need+=(xdotool)
+[ -e /usr/share/i18n/locales/ja_JP ] && have localedef || need+=(locales)  # the code page 932 tests
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"

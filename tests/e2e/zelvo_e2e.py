@@ -172,6 +172,10 @@ class WinePrefix:
         })
         self.mounts = []
         self.runs = 0
+        # The Windows ANSI code page the prefix runs in, as a Python codec:
+        # spawn.exe reads its job file as ANSI bytes and the stand-in viewer
+        # writes ANSI bytes. None keeps ASCII-only jobs (UTF-8 out, Latin-1 in).
+        self.ansi = None
 
     # ---- prefix life ----------------------------------------------------
 
@@ -418,7 +422,8 @@ class WinePrefix:
             job.append("kill=%d" % kill_ms)
         if kill_when:
             job.append("killfile=C:\\zelvo-e2e\\kill-%d" % n)
-        write(os.path.join(ctl, "job-%d.txt" % n), "\r\n".join(job) + "\r\n")
+        write(os.path.join(ctl, "job-%d.txt" % n),
+              ("\r\n".join(job) + "\r\n").encode(self.ansi or "utf-8"))
 
         env_run = dict(self.env, WINEDEBUG="-all,trace+msgbox")
         out_path = os.path.join(self.root, "run-%d.out" % n)
@@ -463,7 +468,8 @@ class WinePrefix:
             res.exit_code = int(kv["exit"]) if "exit" in kv else None
             res.killed = kv.get("killed") == "1"
             res.timed_out = res.timed_out or kv.get("timedout") == "1"
-        res.viewer = self._viewer_records(os.path.join(ctl, "viewer-%d.txt" % n))
+        res.viewer = self._viewer_records(os.path.join(ctl, "viewer-%d.txt" % n),
+                                          self.ansi or "latin-1")
         if not res.created and not res.timed_out:
             raise RuntimeError("spawn.exe could not start %s (error %s); stderr:\n%s"
                                % (exe, res.error, res.stderr[-2000:]))
@@ -533,11 +539,12 @@ class WinePrefix:
             time.sleep(0.1)
 
     @staticmethod
-    def _viewer_records(path):
+    def _viewer_records(path, encoding="latin-1"):
         if not os.path.exists(path):
             return []
         with open(path, "rb") as f:
-            data = f.read().decode("latin-1")
+            # Bytes that are not valid in the code page show up as \xNN.
+            data = f.read().decode(encoding, "backslashreplace")
         recs = []
         for block in re.findall(r"BEGIN\r\n(.*?)END\r\n", data, re.S):
             rec = {}
