@@ -2,7 +2,7 @@
 """Runs one group of the end-to-end tests (or all of them) under Wine and Xvfb.
 
     run_e2e.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe --spawn spawn.exe
-               [--holdopen holdopen.exe] [--group NAME | --group all] [--work DIR] [unittest names...]
+               [--holdopen holdopen.exe] [--group NAME | --group all] [--work DIR] [names in test_e2e...]
 
 Exits 77 (CTest's skip code) with the reason when wine, xvfb-run or xdotool
 is missing, or when every selected test was skipped."""
@@ -54,18 +54,21 @@ def main():
         "ZELVO_E2E_HOLDOPEN": os.path.abspath(
             a.holdopen or os.path.join(os.path.dirname(a.spawn), "holdopen.exe")),
     })
+    import test_codepage
     import test_e2e
+    modules = (test_e2e, test_codepage)
     loader = unittest.TestLoader()
     if a.names:
         suite = loader.loadTestsFromNames(a.names, test_e2e)
     else:
         suite = unittest.TestSuite()
-        for name in dir(test_e2e):
-            cls = getattr(test_e2e, name)
-            if (isinstance(cls, type) and issubclass(cls, unittest.TestCase)
-                    and getattr(cls, "group", None)
-                    and (a.group == "all" or cls.group == a.group)):
-                suite.addTests(loader.loadTestsFromTestCase(cls))
+        for module in modules:
+            for name in dir(module):
+                cls = getattr(module, name)
+                if (isinstance(cls, type) and issubclass(cls, unittest.TestCase)
+                        and getattr(cls, "group", None)
+                        and (a.group == "all" or cls.group == a.group)):
+                    suite.addTests(loader.loadTestsFromTestCase(cls))
         if a.group != "all" and suite.countTestCases() == 0:
             print("no such group: " + a.group)
             return 1
@@ -74,7 +77,8 @@ def main():
     if not result.wasSuccessful():
         return 1
     if result.testsRun and len(result.skipped) == result.testsRun:
-        print("SKIPPED: every test of this group was skipped")
+        reason = getattr(test_codepage, "SKIP_REASON", None) if a.group == "codepage" else None
+        print("SKIPPED: " + (reason or "every test of this group was skipped"))
         return zelvo_e2e.SKIP_CODE
     return 0
 

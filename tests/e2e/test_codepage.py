@@ -5,10 +5,7 @@ byte of the backslash: ソ is 83 5C, 表 95 5C, 能 94 5C, 予 97 5C, ― 81 5C.
 The launcher cuts its own path at backslashes and must never cut inside one
 of these characters.
 
-    test_codepage.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe
-                     --spawn spawn.exe [--work DIR] [unittest names...]
-
-Exits 77 (CTest's skip code) with the reason when Wine, Xvfb or xdotool is
+Run by run_e2e.py --group codepage, which exits 77 (CTest's skip code) with the reason when Wine, Xvfb or xdotool is
 missing, when the ja_JP.UTF-8 locale cannot be built, or when Wine does not
 run Windows programs in code page 932.
 
@@ -36,7 +33,6 @@ How a name travels between the tests and the launcher:
   that hold double-byte characters.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -48,8 +44,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, SKIP_CODE, WinePrefix,  # noqa: E402
-                       missing_prerequisites, remove, snapshot, viewer_command, wine_program, write)
+from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, WinePrefix,  # noqa: E402
+                       remove, snapshot, viewer_command, wine_program, write)
 
 W = None
 SKIP_REASON = None
@@ -170,6 +166,7 @@ def medium(host_root, launcher_name="ZelvoLauncher.exe", stamp_name="Version.txt
 
 
 class CodePageTest(unittest.TestCase):
+    group = "codepage"
     maxDiff = None
 
     def setUp(self):
@@ -308,52 +305,3 @@ class CommandWordTests(CodePageTest):
                     self.assertEqual(snapshot(W.shared_copy), W.expected_copy(disc))
                 elif behaviour == "delete":
                     self.assertFalse(os.path.lexists(W.shared_copy))
-
-
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--launcher", required=True)
-    p.add_argument("--viewer", required=True)
-    p.add_argument("--spawn", required=True)
-    p.add_argument("--work", default="/tmp")
-    p.add_argument("names", nargs="*", help="unittest names, e.g. FixedDriveTests")
-    a = p.parse_args()
-
-    missing = missing_prerequisites()
-    if missing:
-        print("SKIPPED: " + "; ".join(missing))
-        return SKIP_CODE
-    for f in (a.launcher, a.viewer, a.spawn):
-        if not os.path.isfile(f):
-            print("missing program: " + f)
-            return 1
-    if not os.environ.get("ZELVO_E2E_UNDER_XVFB"):
-        # The help box needs a display: run again inside a private X server.
-        env = dict(os.environ, ZELVO_E2E_UNDER_XVFB="1")
-        os.execvpe("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24",
-                                sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env)
-
-    os.environ.update({
-        "ZELVO_E2E_LAUNCHER": os.path.abspath(a.launcher),
-        "ZELVO_E2E_VIEWER": os.path.abspath(a.viewer),
-        "ZELVO_E2E_SPAWN": os.path.abspath(a.spawn),
-        "ZELVO_E2E_WORK": a.work,
-    })
-    module = sys.modules[__name__]
-    loader = unittest.TestLoader()
-    if a.names:
-        suite = loader.loadTestsFromNames(a.names, module)
-    else:
-        suite = loader.loadTestsFromModule(module)
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
-    sys.stdout.flush()
-    if not result.wasSuccessful():
-        return 1
-    if result.testsRun and len(result.skipped) == result.testsRun:
-        print("SKIPPED: " + (SKIP_REASON or "every test was skipped"))
-        return SKIP_CODE
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
