@@ -1,10 +1,51 @@
 // The three commands: launch, delete and repair.
 #include "app/LauncherApp.h"
 
+#include <cstring>
+
+// Waits for the machine-wide lock on the copy folders. TRUE once this launcher
+// holds it; FALSE when another launcher kept it past the wait, or it cannot be
+// had at all. A launcher that ended while holding it hands it on as abandoned;
+// whatever it left half done is cleaned up as after any interrupted
+// installation.
+BOOL CLauncherApp::LockCopyFolders(CMutex& lock)
+{
+    // Open to every user (no access list), as the shared location is: a lock
+    // that only its creator could open would keep other users' launchers out.
+    // This is what InitializeSecurityDescriptor and SetSecurityDescriptorDacl
+    // would make, without loading advapi32 on every launch.
+    SECURITY_DESCRIPTOR everyone;
+    memset(&everyone, 0, sizeof(everyone));
+    everyone.Revision = SECURITY_DESCRIPTOR_REVISION;
+    everyone.Control = SE_DACL_PRESENT;
+    SECURITY_ATTRIBUTES attributes;
+    memset(&attributes, 0, sizeof(attributes));
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = &everyone;
+    attributes.bInheritHandle = FALSE;
+
+    return lock.Create(COPY_FOLDERS_LOCK, &attributes) && lock.Lock(COPY_FOLDERS_WAIT);
+}
+
 void CLauncherApp::RunLaunch()
 {
+    // A medium whose path the ANSI code page cannot hold is started as it is,
+    // as on a fixed drive: no path to a copy could be built from it.
+    if (GetOwnPath().IsEmpty()) {
+        StartViewerWide();
+        return;
+    }
+
     if (!LocateMedia()) {
         // A medium on a fixed drive is as fast as any copy: start it as it is.
+        StartViewer(m_strMediaRoot);
+        return;
+    }
+
+    // Another launcher is changing the copy folders and has not finished in
+    // time: the medium serves without them.
+    CMutex lock;
+    if (!LockCopyFolders(lock)) {
         StartViewer(m_strMediaRoot);
         return;
     }
@@ -29,11 +70,18 @@ void CLauncherApp::RunLaunch()
         }
     }
 
+    // Still under the lock: no other launcher may change the copy the viewer
+    // is about to start from.
     LaunchBestCopy();
 }
 
 void CLauncherApp::RunDelete()
 {
+    // Within a repair the lock is held already; a mutex is taken again by its holder at once.
+    CMutex lock;
+    if (!LockCopyFolders(lock))
+        return;
+
     ProbeSharedLocation(1);
     ProbeTempLocation(1);
     ProbeProfileLocations(1);
@@ -53,19 +101,36 @@ void CLauncherApp::RunDelete()
 
 void CLauncherApp::RunRepair()
 {
-    RunDelete();
-    LocateMedia();
-    ProbeCopies();
-    m_strCopySource = m_strMediaRoot;
-
-    if (m_strCopyTarget.IsEmpty() || !HasRoomForCopy() || !InstallCopy()) {
-        MessageBoxA(NULL,
-            "Cannot repair existing Zelvo Disc Advanced Viewer.\n"
-            "Possible reasons:\n"
-            " - No Advanced Viewer exists in current location\n"
-            " - User doesn't have sufficient rights for the operation\n"
-            " - Not enough free space to put Advanced Viewer\n"
-            " - Error happened during copy operation",
-            "Repair or copy error", MB_OK);
+    CMutex lock;
+    if (!LockCopyFolders(lock)) {
+        ShowRepairFailure();
+        return;
     }
+
+    RunDelete();
+    // Nothing can be copied from a medium whose path the ANSI code page cannot hold.
+    BOOL repaired = FALSE;
+    if (!GetOwnPath().IsEmpty()) {
+        LocateMedia();
+        ProbeCopies();
+        m_strCopySource = m_strMediaRoot;
+        repaired = !m_strCopyTarget.IsEmpty() && HasRoomForCopy() && InstallCopy();
+    }
+
+    // The message may stay up a long while: other launchers need not wait for it.
+    lock.Close();
+    if (!repaired)
+        ShowRepairFailure();
+}
+
+void CLauncherApp::ShowRepairFailure()
+{
+    MessageBoxA(NULL,
+        "Cannot repair existing Zelvo Disc Advanced Viewer.\n"
+        "Possible reasons:\n"
+        " - No Advanced Viewer exists in current location\n"
+        " - User doesn't have sufficient rights for the operation\n"
+        " - Not enough free space to put Advanced Viewer\n"
+        " - Error happened during copy operation",
+        "Repair or copy error", MB_OK);
 }

@@ -59,27 +59,47 @@ void CLauncherApp::ShowCommands()
 }
 
 // The launcher's own path, read in full however long it is: a cut path would
-// put the medium's root somewhere else entirely.
+// put the medium's root somewhere else entirely. Empty when it cannot be read.
+std::wstring CLauncherApp::GetOwnPathWide()
+{
+    std::wstring path;
+    for (DWORD size = 1300; size <= 32768; size *= 2) {
+        path.resize(size);
+        DWORD length = GetModuleFileNameW(NULL, &path[0], size);
+        if (length == 0)
+            break;
+        if (length < size) {  // a path that was cut fills the whole buffer
+            path.resize(length);
+            return path;
+        }
+    }
+    return std::wstring();
+}
+
+// The launcher's own path as ANSI text. Empty when it cannot be read, or when
+// the ANSI code page cannot hold it: Windows would give '?' or a look-alike
+// letter in place of such a letter, and every path built on that text would
+// lead somewhere else. The path holds only when it converts back unchanged.
 CString CLauncherApp::GetOwnPath()
 {
     CString path;
-    DWORD size = 1300;
-    for (;;) {
-        DWORD length = GetModuleFileNameA(NULL, path.GetBuffer(static_cast<int>(size)), size);
-        if (length == 0) {
-            path.ReleaseBuffer(0);
-            return path;
-        }
-        if (length < size) {  // a path that was cut fills the whole buffer
-            path.ReleaseBuffer(static_cast<int>(length));
-            return path;
-        }
-        if (size >= 32768) {  // longer than any Windows path: give up on it
-            path.ReleaseBuffer(0);
-            return path;
-        }
-        size *= 2;
+    std::wstring wide = GetOwnPathWide();
+    if (wide.empty())
+        return path;
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
+    if (bytes <= 0)
+        return path;
+    if (WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, path.GetBuffer(bytes), bytes, NULL, NULL) != bytes) {
+        path.ReleaseBuffer(0);
+        return path;
     }
+    path.ReleaseBuffer(-1);
+
+    std::wstring back(wide.size() + 1, L'\0');
+    int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, &back[0], static_cast<int>(back.size()));
+    if (chars != static_cast<int>(wide.size()) + 1 || back.compare(0, wide.size(), wide) != 0)
+        path.Empty();
+    return path;
 }
 
 BOOL CLauncherApp::LocateMedia()
@@ -140,17 +160,21 @@ CString CLauncherApp::ReadVersionStamp(CString pattern)
 
 void CLauncherApp::LaunchBestCopy()
 {
-    CString folder = m_strMediaRoot;
+    CString copy;
     if (!m_strSharedCopy.IsEmpty())
-        folder = m_strSharedCopy;
+        copy = m_strSharedCopy;
     else if (!m_strTempCopy.IsEmpty())
-        folder = m_strTempCopy;
+        copy = m_strTempCopy;
     else if (!m_strProfileCopy.IsEmpty())
-        folder = m_strProfileCopy;
-    StartViewer(folder);
+        copy = m_strProfileCopy;
+    // A copy is judged by its stamp alone; when its viewer cannot be started
+    // (quarantined by a virus scanner, damaged) the medium still has one.
+    if (!copy.IsEmpty() && StartViewer(copy))
+        return;
+    StartViewer(m_strMediaRoot);
 }
 
-void CLauncherApp::StartViewer(CString folder)
+BOOL CLauncherApp::StartViewer(CString folder)
 {
     CString workingDir = folder + "\\VIEWER\\bin";
     CString commandLine = "\"" + workingDir + "\\KiroZelvo.exe\" data=" + m_strMediaRoot + "\\";
@@ -166,6 +190,37 @@ void CLauncherApp::StartViewer(CString folder)
     memset(&process, 0, sizeof(process));
 
     // The viewer runs on by itself: its handles go when this process ends.
-    CreateProcessA(NULL, commandLine.GetBuffer(commandLine.GetLength()), NULL, NULL, FALSE, 0, NULL,
-                   workingDir, &startup, &process);
+    return CreateProcessA(NULL, commandLine.GetBuffer(commandLine.GetLength()), NULL, NULL, FALSE, 0, NULL,
+                          workingDir, &startup, &process);
+}
+
+static std::wstring UpToLastBackslash(const std::wstring& path)
+{
+    size_t last = path.rfind(L'\\');
+    return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
+}
+
+// Starts the viewer from the medium through the wide API, for a medium whose
+// path the ANSI code page cannot hold: the command line and working folder of
+// a start from the medium, in full Unicode.
+BOOL CLauncherApp::StartViewerWide()
+{
+    std::wstring ownPath = GetOwnPathWide();
+    if (ownPath.empty())
+        return FALSE;
+    std::wstring mediaRoot = UpToLastBackslash(UpToLastBackslash(UpToLastBackslash(ownPath)));
+    std::wstring workingDir = mediaRoot + L"\\VIEWER\\bin";
+    std::wstring commandLine = L"\"" + workingDir + L"\\KiroZelvo.exe\" data=" + mediaRoot + L"\\";
+
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof(process));
+    return CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, workingDir.c_str(), &startup,
+                          &process);
 }

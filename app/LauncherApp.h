@@ -4,6 +4,8 @@
 
 #include "platform/Afx.h"
 
+#include <string>
+
 class CLauncherApp : public CWinApp
 {
 public:
@@ -22,7 +24,8 @@ public:
     BOOL LocateMedia();
     CString ReadVersionStamp(CString pattern);
     void LaunchBestCopy();
-    void StartViewer(CString folder);
+    BOOL StartViewer(CString folder);
+    BOOL StartViewerWide();
 
     // Versions
     int NextVersionNumber(const CString& text, int& cursor);
@@ -57,7 +60,10 @@ public:
     CString m_strProfileCopy;       // up-to-date copy in a profile location
 
 private:
+    std::wstring GetOwnPathWide();
     CString GetOwnPath();
+    BOOL LockCopyFolders(CMutex& lock);
+    void ShowRepairFailure();
     BOOL IsCopyUpToDate(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
@@ -70,3 +76,10 @@ private:
 // A copy is put together under this name beside its copy folder and takes the
 // copy folder's name only once it is complete.
 const char STAGING_SUFFIX[] = ".partial";
+
+// Launchers change copy folders one at a time, whichever user runs them and in
+// whichever session: the shared location belongs to every user.
+const char COPY_FOLDERS_LOCK[] = "Global\\Zelvo Disc 11 copy folders";
+// How long a launcher waits for another one to finish with the copy folders
+// (milliseconds) before it does without them.
+const DWORD COPY_FOLDERS_WAIT = 60000;

@@ -171,6 +171,36 @@ BOOL CFileFind::IsDots() const
     return strcmp(m_found.cFileName, ".") == 0 || strcmp(m_found.cFileName, "..") == 0;
 }
 
+// ---------------------------------------------------------------- CMutex
+
+BOOL CMutex::Create(LPCSTR name, LPSECURITY_ATTRIBUTES attributes)
+{
+    Close();
+    m_hMutex = CreateMutexA(attributes, FALSE, name);
+    return m_hMutex != NULL;
+}
+
+BOOL CMutex::Lock(DWORD timeout)
+{
+    if (m_hMutex == NULL)
+        return FALSE;
+    DWORD result = WaitForSingleObject(m_hMutex, timeout);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+        return FALSE;
+    m_nLocks++;
+    return TRUE;
+}
+
+void CMutex::Close()
+{
+    if (m_hMutex == NULL)
+        return;
+    for (; m_nLocks > 0; m_nLocks--)
+        ReleaseMutex(m_hMutex);
+    CloseHandle(m_hMutex);
+    m_hMutex = NULL;
+}
+
 // ---------------------------------------------------------------- CWinApp
 
 static CWinApp* g_pApp = NULL;

@@ -101,6 +101,28 @@ private:
     CString m_strRoot;
 };
 
+// A named mutex held for as long as the object lives (the framework's CMutex
+// and CSingleLock in one). A mutex whose holder ended without releasing it
+// (killed, crashed) is taken over: Windows hands it on as abandoned.
+class CMutex
+{
+public:
+    CMutex() = default;
+    ~CMutex() { Close(); }
+    CMutex(const CMutex&) = delete;
+    CMutex& operator=(const CMutex&) = delete;
+
+    BOOL Create(LPCSTR name, LPSECURITY_ATTRIBUTES attributes);
+    // TRUE once this thread holds the mutex, FALSE when it was not had within
+    // the timeout (milliseconds) or cannot be waited for.
+    BOOL Lock(DWORD timeout);
+    void Close();
+
+private:
+    HANDLE m_hMutex = NULL;
+    int m_nLocks = 0;
+};
+
 class CWinApp
 {
 public:

@@ -55,8 +55,9 @@ def main():
             a.holdopen or os.path.join(os.path.dirname(a.spawn), "holdopen.exe")),
     })
     import test_codepage
+    import test_concurrency
     import test_e2e
-    modules = (test_e2e, test_codepage)
+    modules = (test_e2e, test_codepage, test_concurrency)
     loader = unittest.TestLoader()
     if a.names:
         suite = loader.loadTestsFromNames(a.names, test_e2e)

@@ -422,6 +422,10 @@ class WinePrefix:
             job.append("kill=%d" % kill_ms)
         if kill_when:
             job.append("killfile=C:\\zelvo-e2e\\kill-%d" % n)
+        if self.ansi is None and not (exe + cmd + (cwd or "")).isascii():
+            # Names outside the ANSI code page: spawn.exe starts the program wide.
+            job = [("w" + line) if line.split("=", 1)[0] in ("exe", "cmd", "dir") else line
+                   for line in job]
         write(os.path.join(ctl, "job-%d.txt" % n),
               ("\r\n".join(job) + "\r\n").encode(self.ansi or "utf-8"))
 

@@ -888,7 +888,17 @@ UINT MbCodePage()
     return m.mbCodePage == _MB_CP_ANSI ? m.codePage : (UINT)m.mbCodePage;
 }
 
-void SetModulePath(const std::string& path) { M().modulePath = path; }
+void SetModulePath(const std::string& path)
+{
+    M().modulePath = path;
+    M().modulePathWide.clear();
+}
+
+void SetModulePathWide(const std::wstring& path)
+{
+    M().modulePathWide = path;
+    M().modulePath.clear();
+}
 void SetCommandLine(const std::wstring& commandLine) { M().commandLine = commandLine; }
 void SetStartupInfo(const STARTUPINFOA& info) { M().startupInfo = info; }
 void SetMessageBoxResult(int result) { M().messageBoxResult = result; }
@@ -961,5 +971,14 @@ int ProcessHandles() { return (int)M().processHandles.size(); }
 int OutstandingArgvBlocks() { return (int)M().argvBlocks.size(); }
 int BadHandleCloses() { return M().badHandleCloses; }
 int BadLocalFrees() { return M().badLocalFrees; }
+int OpenMutexHandles() { return (int)M().mutexHandles.size(); }
+
+int OwnedMutexes()
+{
+    int owned = 0;
+    for (const auto& entry : M().mutexes)
+        owned += entry.second.owned;
+    return owned;
+}
 
 }  // namespace fake

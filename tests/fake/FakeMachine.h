@@ -45,6 +45,8 @@
 // - GetTempFileNameA: "<up to 3 prefix bytes><4 upper-case hex digits>.tmp",
 //   numbers counting up from 1 across calls; a missing folder fails with
 //   ERROR_PATH_NOT_FOUND, a folder that is not writable with ERROR_ACCESS_DENIED.
+// - CreateProcessW records the start and succeeds: the fake disk has no names
+//   outside the code page, so there is nothing to look for.
 // - CreateProcessA checks the current directory first (ERROR_DIRECTORY), then
 //   the executable (ERROR_FILE_NOT_FOUND); names resolve against the fake's
 //   current folder, there is no PATH search.
@@ -60,6 +62,7 @@
 
 #include "FakeWindows.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -139,6 +142,9 @@ void SetVersion(BYTE major, BYTE minor, WORD build = 7601);
 void SetCodePage(UINT codePage);  // 1252 or 932: GetACP, IsDBCSLeadByte, paths, _mbs*
 UINT MbCodePage();                // the code page of _mbsicmp/_mbscmp (see _setmbcp)
 void SetModulePath(const std::string& path);
+// A launcher path with letters that the code page may not hold: the W
+// functions see it as it is, GetModuleFileNameA with '?' in their place.
+void SetModulePathWide(const std::wstring& path);
 void SetCommandLine(const std::wstring& commandLine);
 void SetStartupInfo(const STARTUPINFOA& info);  // GetStartupInfoA hands it back, cb set
 void SetMessageBoxResult(int result);           // default IDOK
@@ -174,6 +180,21 @@ void ShellCancelAfterFiles(int files, UINT onlyFunc = 0);
 // done. result 0 switches it off.
 void ShellReturnError(int result, bool perform, UINT onlyFunc = 0);
 
+// ---- Named mutexes and another launcher holding one. Mutexes are created open;
+// waiting on one held by the launcher itself succeeds at once (recursion).
+enum class MutexHolder {
+    None,      // free
+    Forever,   // held past every wait: waits time out
+    Releases,  // released during the launcher's first wait, after `whileHeld` ran
+    Dies,      // its holder ends during the first wait, after `whileHeld` ran: WAIT_ABANDONED
+};
+void SetMutexHolder(const std::string& name, MutexHolder holder, std::function<void()> whileHeld = {});
+struct MutexRecord {
+    bool openToEveryone;  // created with a security descriptor that has no access list
+    std::vector<DWORD> waitResults;
+};
+std::optional<MutexRecord> Mutex(const std::string& name);  // nullopt: never created
+
 // ---- Records.
 struct CallRecord {
     std::string function;
@@ -195,6 +216,7 @@ struct ProcessRecord {
     BOOL result;
     DWORD error;               // 0 on success
     std::string executable;    // the file that was started, on success
+    bool wide;                 // CreateProcessW: the texts above are UTF-8
 };
 const std::vector<ProcessRecord>& Processes();
 
@@ -227,5 +249,7 @@ int ProcessHandles();         // process and thread handles from CreateProcessA 
 int OutstandingArgvBlocks();  // CommandLineToArgvW and LocalAlloc blocks not released with LocalFree
 int BadHandleCloses();        // CloseHandle/FindClose/FindNextFileA on a handle that is not open
 int BadLocalFrees();          // LocalFree of a block that is not live (double free included)
+int OpenMutexHandles();       // CreateMutexA handles not closed
+int OwnedMutexes();           // waits that succeeded and were not released
 
 }  // namespace fake

@@ -77,6 +77,14 @@ struct Injection {
     Throw what;
 };
 
+struct MutexState {
+    MutexHolder holder = MutexHolder::None;
+    std::function<void()> whileHeld;
+    bool created = false;
+    int owned = 0;  // by the launcher
+    MutexRecord record{};
+};
+
 struct Machine {
     std::vector<std::unique_ptr<Drive>> drives;
     Path currentDirectory;
@@ -88,6 +96,7 @@ struct Machine {
     UINT codePage = 1252;
     int mbCodePage = _MB_CP_ANSI;  // follows codePage until _setmbcp picks another
     std::string modulePath = "C:\\app.exe";
+    std::wstring modulePathWide;  // set: the real path, modulePath its ANSI form
     std::wstring commandLine = L"\"C:\\app.exe\"";
     STARTUPINFOA startupInfo{};
     int messageBoxResult = IDOK;
@@ -107,6 +116,8 @@ struct Machine {
     std::map<uintptr_t, FileOpen> opens;  // handles and external opens
     std::map<uintptr_t, Search> searches;
     std::set<uintptr_t> processHandles;
+    std::map<std::string, MutexState> mutexes;
+    std::map<uintptr_t, std::string> mutexHandles;
     std::set<void*> argvBlocks;
     int badHandleCloses = 0;
     int badLocalFrees = 0;
@@ -128,6 +139,7 @@ Machine& M();
 bool Enter(const char* function, const std::string& arg);
 std::string Str(const char* text);
 std::string Narrow(const wchar_t* text);  // UTF-8, for logs
+std::wstring Widen(const std::string& text, UINT codePage);  // ANSI text in a code page
 BOOL Fail(DWORD error);                   // sets the last error, returns FALSE
 
 // Code page helpers.

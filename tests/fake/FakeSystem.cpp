@@ -131,23 +131,25 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& line)
     return args;
 }
 
+// The double-byte characters of code page 932 that the fake knows.
+const struct {
+    uint32_t code;
+    const char* bytes;
+} kCodePage932[] = {
+    {0x8868, "\x95\x5C"},  // 表, trail byte '\'
+    {0x30BD, "\x83\x5C"},  // ソ, trail byte '\'
+    {0x80FD, "\x94\x5C"},  // 能, trail byte '\'
+    {0x4E88, "\x97\x5C"},  // 予, trail byte '\'
+    {0x5341, "\x8F\x5C"},  // 十, trail byte '\'
+    {0x3042, "\x82\xA0"},  // あ
+    {0x30A2, "\x83\x41"},  // ア, trail byte 'A'
+    {0x65E5, "\x93\xFA"},  // 日
+    {0x672C, "\x96\x7B"},  // 本
+    {0x8A9E, "\x8C\xEA"},  // 語
+};
+
 void AppendCodePage932(uint32_t c, std::string& out, bool& defaulted, const std::string& fallback)
 {
-    static const struct {
-        uint32_t code;
-        const char* bytes;
-    } table[] = {
-        {0x8868, "\x95\x5C"},  // 表, trail byte '\'
-        {0x30BD, "\x83\x5C"},  // ソ, trail byte '\'
-        {0x80FD, "\x94\x5C"},  // 能, trail byte '\'
-        {0x4E88, "\x97\x5C"},  // 予, trail byte '\'
-        {0x5341, "\x8F\x5C"},  // 十, trail byte '\'
-        {0x3042, "\x82\xA0"},  // あ
-        {0x30A2, "\x83\x41"},  // ア, trail byte 'A'
-        {0x65E5, "\x93\xFA"},  // 日
-        {0x672C, "\x96\x7B"},  // 本
-        {0x8A9E, "\x8C\xEA"},  // 語
-    };
     if (c < 0x80) {
         out += (char)c;
         return;
@@ -156,7 +158,7 @@ void AppendCodePage932(uint32_t c, std::string& out, bool& defaulted, const std:
         out += (char)(0xA1 + (c - 0xFF61));
         return;
     }
-    for (const auto& entry : table) {
+    for (const auto& entry : kCodePage932) {
         if (entry.code == c) {
             out += entry.bytes;
             return;
@@ -192,13 +194,66 @@ int CompareMultibyte(const unsigned char* a, const unsigned char* b, bool fold)
 
 }  // namespace
 
+std::wstring fake::detail::Widen(const std::string& text, UINT codePage)
+{
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (codePage != 932 || c < 0x80) {
+            out += (wchar_t)c;  // 1252 taken as Latin-1, as the fake encodes it
+        } else if (c >= 0xA1 && c <= 0xDF) {
+            out += (wchar_t)(0xFF61 + (c - 0xA1));
+        } else {
+            wchar_t found = 0x30FB;  // what Windows gives for an unknown character
+            for (const auto& entry : kCodePage932)
+                if (i + 1 < text.size() && entry.bytes[0] == text[i] && entry.bytes[1] == text[i + 1])
+                    found = (wchar_t)entry.code;
+            out += found;
+            if (IsLead(c, 932) && i + 1 < text.size())
+                ++i;
+        }
+    }
+    return out;
+}
+
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
+{
+    if (Enter("GetModuleFileNameW", ""))
+        return 0;
+    if (hModule)
+        return Fail(ERROR_MOD_NOT_FOUND);
+    const Machine& m = M();
+    std::wstring path = m.modulePathWide.empty() ? Widen(m.modulePath, m.codePage) : m.modulePathWide;
+    if (nSize == 0)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (path.size() < nSize) {
+        std::wmemcpy(lpFilename, path.c_str(), path.size() + 1);
+        M().lastError = 0;
+        return (DWORD)path.size();
+    }
+    std::wmemcpy(lpFilename, path.data(), nSize - 1);
+    lpFilename[nSize - 1] = L'\0';
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return nSize;
+}
+
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
     if (Enter("GetModuleFileNameA", ""))
         return 0;
     if (hModule)
         return Fail(ERROR_MOD_NOT_FOUND);
-    const std::string& path = M().modulePath;
+    std::string path = M().modulePath;
+    if (!M().modulePathWide.empty()) {  // letters the code page lacks become '?'
+        bool defaulted = false;
+        path.clear();
+        for (wchar_t c : M().modulePathWide) {
+            if (M().codePage == 932)
+                AppendCodePage932((uint32_t)c, path, defaulted, "?");
+            else
+                path += c < 0x100 ? (char)c : '?';
+        }
+    }
     if (nSize == 0)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     if (path.size() < nSize) {
@@ -342,6 +397,59 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     return TRUE;
 }
 
+void GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo)
+{
+    Enter("GetStartupInfoW", "");
+    const STARTUPINFOA& info = M().startupInfo;
+    std::memset(lpStartupInfo, 0, sizeof(*lpStartupInfo));
+    lpStartupInfo->cb = sizeof(STARTUPINFOW);
+    lpStartupInfo->dwFlags = info.dwFlags;
+    lpStartupInfo->wShowWindow = info.wShowWindow;
+}
+
+BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                    LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
+{
+    Machine& m = M();
+    ProcessRecord rec{};
+    rec.wide = true;
+    if (lpApplicationName)
+        rec.applicationName = Narrow(lpApplicationName);
+    if (lpCommandLine)
+        rec.commandLine = Narrow(lpCommandLine);
+    rec.inheritHandles = bInheritHandles;
+    rec.creationFlags = dwCreationFlags;
+    rec.environment = lpEnvironment;
+    if (lpCurrentDirectory)
+        rec.currentDirectory = Narrow(lpCurrentDirectory);
+    rec.hasStartupInfo = lpStartupInfo != nullptr;
+    if (lpStartupInfo) {
+        rec.startupInfo.cb = lpStartupInfo->cb;
+        rec.startupInfo.dwFlags = lpStartupInfo->dwFlags;
+        rec.startupInfo.wShowWindow = lpStartupInfo->wShowWindow;
+    }
+    DWORD error = 0;
+    if (Enter("CreateProcessW", rec.commandLine.value_or("")))
+        error = m.lastError;
+    else if (!lpStartupInfo || !lpProcessInformation || (!lpApplicationName && !lpCommandLine))
+        error = ERROR_INVALID_PARAMETER;
+    rec.result = error ? FALSE : TRUE;
+    rec.error = error;
+    rec.executable = error ? "" : rec.commandLine.value_or("");
+    m.processes.push_back(rec);
+    if (error)
+        return Fail(error);
+    uintptr_t process = NewHandle(), thread = NewHandle();
+    m.processHandles.insert(process);
+    m.processHandles.insert(thread);
+    lpProcessInformation->hProcess = (HANDLE)process;
+    lpProcessInformation->hThread = (HANDLE)thread;
+    lpProcessInformation->dwProcessId = (DWORD)(1000 + m.processes.size() * 4);
+    lpProcessInformation->dwThreadId = lpProcessInformation->dwProcessId + 2;
+    return TRUE;
+}
+
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
 {
     if (Enter("GetEnvironmentVariableA", Str(lpName)))
@@ -408,6 +516,29 @@ int WideCharToMultiByte(UINT CodePage, DWORD, LPCWCH lpWideCharStr, int cchWideC
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     std::memcpy(lpMultiByteStr, out.data(), out.size());
+    return (int)out.size();
+}
+
+int MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar)
+{
+    if (Enter("MultiByteToWideChar", Str(lpMultiByteStr)))
+        return 0;
+    if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr))
+        return Fail(ERROR_INVALID_PARAMETER);
+    UINT codePage = (CodePage == CP_ACP || CodePage == 1 || CodePage == 3) ? M().codePage : CodePage;
+    if (codePage != 1252 && codePage != 932)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string text = cbMultiByte < 0 ? std::string(lpMultiByteStr, std::strlen(lpMultiByteStr) + 1)
+                                       : std::string(lpMultiByteStr, (size_t)cbMultiByte);
+    std::wstring out = Widen(text, codePage);
+    if (cchWideChar == 0)
+        return (int)out.size();
+    if (out.size() > (size_t)cchWideChar) {
+        std::wmemcpy(lpWideCharStr, out.data(), (size_t)cchWideChar);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::wmemcpy(lpWideCharStr, out.data(), out.size());
     return (int)out.size();
 }
 

@@ -121,6 +121,16 @@ typedef WORD FILEOP_FLAGS;
 #define SW_SHOWMINIMIZED 2
 #define SW_SHOW 5
 
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define ERROR_NOT_OWNER 288L
+
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SE_DACL_PRESENT 0x0004
+
 #define MB_OK 0x00000000u
 #define IDOK 1
 
@@ -144,6 +154,16 @@ typedef struct _SECURITY_ATTRIBUTES {
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    WORD Control;
+    void* Owner;
+    void* Group;
+    void* Sacl;
+    void* Dacl;
+} SECURITY_DESCRIPTOR, *PSECURITY_DESCRIPTOR;
 
 typedef struct _OVERLAPPED {
     UINT_PTR Internal;
@@ -204,6 +224,27 @@ typedef struct _STARTUPINFOA {
     HANDLE hStdError;
 } STARTUPINFOA, *LPSTARTUPINFOA;
 
+typedef struct _STARTUPINFOW {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOW, *LPSTARTUPINFOW;
+
 typedef struct _PROCESS_INFORMATION {
     HANDLE hProcess;
     HANDLE hThread;
@@ -250,6 +291,7 @@ BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvai
 
 // kernel32: process and system
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPWSTR GetCommandLineW(void);
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
@@ -261,15 +303,28 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                     LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation);
+void GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo);
+BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                    LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation);
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 DWORD GetVersion(void);
 DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
 BOOL IsDBCSLeadByte(BYTE TestChar);
 UINT GetACP(void);
 void Sleep(DWORD dwMilliseconds);
+
+// kernel32: synchronisation
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL ReleaseMutex(HANDLE hMutex);
 
 // shell32
 LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);

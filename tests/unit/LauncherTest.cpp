@@ -23,6 +23,8 @@ void LauncherTest::TearDown()
     EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);
     EXPECT_EQ(fake::BadHandleCloses(), 0);
     EXPECT_EQ(fake::BadLocalFrees(), 0);
+    EXPECT_EQ(fake::OpenMutexHandles(), 0);
+    EXPECT_EQ(fake::OwnedMutexes(), 0);
 }
 
 void LauncherTest::MakeMedium(const std::string& root, UINT driveType, const std::string& version)

@@ -575,3 +575,109 @@ TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
 }
 
 }  // namespace
+
+// ---- Two launchers at once ---------------------------------------------------
+
+class CopyLockTest : public CommandTest
+{
+};
+
+// Every change to a copy folder, and a launch's viewer start, happens while
+// this launcher holds the lock on the copy folders.
+static void ExpectChangesUnderTheLock()
+{
+    const auto& calls = fake::Calls();
+    int depth = 0;
+    for (const fake::CallRecord& call : calls) {
+        if (call.function == "WaitForSingleObject")
+            depth++;  // the table's waits all succeed when anything changes
+        else if (call.function == "ReleaseMutex")
+            depth--;
+        else if (call.function == "SHFileOperationA" || call.function == "MoveFileA" ||
+                 call.function == "CreateDirectoryA" || call.function == "CopyFileA" ||
+                 call.function == "GetTempFileNameA" || call.function == "CreateProcessA") {
+            EXPECT_GT(depth, 0) << call.function << " " << call.arg << " outside the lock";
+        }
+    }
+}
+
+TEST_F(CopyLockTest, EachCommandWithTheLockFreeWaitedForAbandonedOrKept)
+{
+    using fake::MutexHolder;
+    const std::string lockName = "Global\\Zelvo Disc 11 copy folders";
+    // What the other launcher does while it holds the lock.
+    auto installs = [this] { MakeCopy(kShared, kNew); };
+    auto diesCopying = [] { fake::AddFile(kShared + ".partial\\VIEWER\\help\\index.html", "<html></html>"); };
+    const std::wstring launch = L"", del = L" /DELETE", repair = L" /REPAIR";
+    struct Row {
+        const char* name;
+        std::wstring command;
+        bool copyBefore;  // a current shared copy before the run
+        MutexHolder holder;
+        std::function<void()> whileHeld;
+        DWORD waitResult;  // of the first wait
+        Held shared;       // the shared copy folder afterwards
+        std::string viewerFrom;  // "" for no viewer start
+        bool repairMessage;
+    } rows[] = {
+        {"LaunchFree", launch, false, MutexHolder::None, {}, WAIT_OBJECT_0, Held::FromMedium, kShared, false},
+        // Kept past the wait: straight to the medium, no copy folder touched.
+        {"LaunchKept", launch, false, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Nothing, "E:", false},
+        // The other launcher put a copy in place meanwhile: used, not made again.
+        {"LaunchWaited", launch, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::Current, kShared, false},
+        // The other launcher died part way: its leftover goes, a fresh copy is made.
+        {"LaunchAbandoned", launch, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::FromMedium, kShared,
+         false},
+        {"DeleteFree", del, true, MutexHolder::None, {}, WAIT_OBJECT_0, Held::Nothing, "", false},
+        // Kept past the wait: nothing is deleted.
+        {"DeleteKept", del, true, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Current, "", false},
+        {"DeleteWaited", del, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::Nothing, "", false},
+        {"DeleteAbandoned", del, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::Nothing, "", false},
+        {"RepairFree", repair, true, MutexHolder::None, {}, WAIT_OBJECT_0, Held::FromMedium, "", false},
+        // Kept past the wait: the repair's message, nothing touched.
+        {"RepairKept", repair, true, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Current, "", true},
+        {"RepairWaited", repair, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::FromMedium, "", false},
+        {"RepairAbandoned", repair, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::FromMedium, "",
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        CLauncherApp launcher;
+        MakeMedium();
+        if (row.copyBefore)
+            MakeCopy(kShared, kNew);
+        auto before = fake::Snapshot("C:\\Users");
+        fake::SetMutexHolder(lockName, row.holder, row.whileHeld);
+
+        fake::SetCommandLine(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + row.command);
+        launcher.InitInstance();
+
+        auto lock = fake::Mutex(lockName);
+        ASSERT_TRUE(lock.has_value());
+        EXPECT_TRUE(lock->openToEveryone) << "every user's launcher must be able to open it";
+        ASSERT_FALSE(lock->waitResults.empty());
+        EXPECT_EQ(lock->waitResults[0], row.waitResult);
+        EXPECT_EQ(lock->waitResults.size(), row.command == repair && row.waitResult != WAIT_TIMEOUT ? 2u : 1u);
+        if (row.waitResult == WAIT_TIMEOUT) {
+            EXPECT_EQ(fake::Snapshot("C:\\Users"), before) << "a launcher without the lock changes nothing";
+            EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
+        }
+        ExpectChangesUnderTheLock();
+        ExpectHeld(kShared, row.shared);
+        ExpectNoLeftovers();
+        if (row.viewerFrom.empty())
+            EXPECT_TRUE(fake::Processes().empty());
+        else
+            ExpectViewerFrom(row.viewerFrom);
+        if (row.repairMessage)
+            ExpectRepairMessage();
+        else
+            EXPECT_TRUE(fake::MessageBoxes().empty());
+        if (row.holder == MutexHolder::Releases && row.command == launch) {
+            EXPECT_TRUE(fake::ShellOps().empty()) << "the copy the other launcher made is not made again";
+        }
+        EXPECT_EQ(fake::OwnedMutexes(), 0);
+        EXPECT_EQ(fake::OpenMutexHandles(), 0);
+    }
+}

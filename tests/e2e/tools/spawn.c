@@ -5,6 +5,8 @@
  *
  * The job file holds one "key=value" per line (CRLF or LF):
  *   exe=<path>        program to run (lpApplicationName)
+ *   wexe=, wcmd=, wdir=  the same three as UTF-8, for names outside the
+ *                     ANSI code page: the program is then started wide
  *   cmd=<text>        its whole command line, element 0 included, verbatim
  *   dir=<path>        current folder for it (default: ours)
  *   set=NAME=VALUE    environment variable to set for it (repeatable)
@@ -27,6 +29,7 @@
 #include <stdlib.h>
 
 static char exe[4096], cmd[8192], dir[4096], out[4096], killfile[4096];
+static char wexe[4096], wcmd[8192], wdir[4096];
 static DWORD kill_ms = 0, timeout_ms = 120000;
 static int show = -1;
 
@@ -47,6 +50,12 @@ static int read_job(const char *path)
         chomp(line);
         if (!strncmp(line, "exe=", 4))
             strcpy(exe, line + 4);
+        else if (!strncmp(line, "wexe=", 5))
+            strcpy(wexe, line + 5);
+        else if (!strncmp(line, "wcmd=", 5))
+            strcpy(wcmd, line + 5);
+        else if (!strncmp(line, "wdir=", 5))
+            strcpy(wdir, line + 5);
         else if (!strncmp(line, "cmd=", 4))
             strcpy(cmd, line + 4);
         else if (!strncmp(line, "dir=", 4))
@@ -71,7 +80,7 @@ static int read_job(const char *path)
             SetEnvironmentVariableA(line + 6, NULL);
     }
     fclose(f);
-    return exe[0] != 0;
+    return exe[0] != 0 || wexe[0] != 0;
 }
 
 static DWORD active_processes(HANDLE job)
@@ -110,8 +119,21 @@ int main(int argc, char **argv)
         si.wShowWindow = (WORD)show;
     }
     ZeroMemory(&pi, sizeof pi);
-    created = CreateProcessA(exe, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
-                             dir[0] ? dir : NULL, &si, &pi);
+    if (wexe[0]) {
+        static WCHAR wide_exe[4096], wide_cmd[8192], wide_dir[4096];
+        STARTUPINFOW siw;
+        MultiByteToWideChar(CP_UTF8, 0, wexe, -1, wide_exe, 4096);
+        MultiByteToWideChar(CP_UTF8, 0, wcmd, -1, wide_cmd, 8192);
+        MultiByteToWideChar(CP_UTF8, 0, wdir, -1, wide_dir, 4096);
+        ZeroMemory(&siw, sizeof siw);
+        siw.cb = sizeof siw;
+        siw.dwFlags = si.dwFlags;
+        siw.wShowWindow = si.wShowWindow;
+        created = CreateProcessW(wide_exe, wide_cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                                 wdir[0] ? wide_dir : NULL, &siw, &pi);
+    } else
+        created = CreateProcessA(exe, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                                 dir[0] ? dir : NULL, &si, &pi);
     if (!created)
         err = GetLastError();
     else {

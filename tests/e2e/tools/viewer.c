@@ -9,6 +9,7 @@
  *   cmd=<GetCommandLineA, verbatim>
  *   cwd=<GetCurrentDirectoryA, verbatim>
  *   flags=<STARTUPINFO dwFlags> show=<wShowWindow>
+ *   wexe=, wcmd=, wcwd=<the same three read wide, as UTF-8>
  *   END
  *
  * The record is written with one WriteFile call on a file opened for append,
@@ -23,6 +24,8 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     char exe[MAX_PATH + 1] = "";
     char cwd[MAX_PATH + 1] = "";
     static char rec[8192];
+    static char wexe[4 * MAX_PATH], wcmd[4 * 4096], wcwd[4 * MAX_PATH];
+    static WCHAR wide[4096];
     STARTUPINFOA si;
     HANDLE h = INVALID_HANDLE_VALUE;
     DWORD n, len;
@@ -45,10 +48,18 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     si.cb = sizeof si;
     GetStartupInfoA(&si);
 
+    /* Names outside the ANSI code page reach the viewer only wide. */
+    GetModuleFileNameW(NULL, wide, MAX_PATH);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, wexe, sizeof wexe, NULL, NULL);
+    WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, wcmd, sizeof wcmd, NULL, NULL);
+    GetCurrentDirectoryW(MAX_PATH, wide);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, wcwd, sizeof wcwd, NULL, NULL);
+
     len = (DWORD)_snprintf(rec, sizeof rec - 1,
-                           "BEGIN\r\nexe=%s\r\ncmd=%s\r\ncwd=%s\r\nflags=%lu show=%u\r\nEND\r\n",
+                           "BEGIN\r\nexe=%s\r\ncmd=%s\r\ncwd=%s\r\nflags=%lu show=%u\r\n"
+                           "wexe=%s\r\nwcmd=%s\r\nwcwd=%s\r\nEND\r\n",
                            exe, GetCommandLineA(), cwd,
-                           (unsigned long)si.dwFlags, (unsigned)si.wShowWindow);
+                           (unsigned long)si.dwFlags, (unsigned)si.wShowWindow, wexe, wcmd, wcwd);
     if ((int)len < 0)
         len = sizeof rec - 1;
 
