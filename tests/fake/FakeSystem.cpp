@@ -334,6 +334,20 @@ HLOCAL LocalFree(HLOCAL hMem)
     return nullptr;
 }
 
+// The handles and ids of a process the fake "started".
+static BOOL StartedProcess(LPPROCESS_INFORMATION info)
+{
+    Machine& m = M();
+    uintptr_t process = NewHandle(), thread = NewHandle();
+    m.processHandles.insert(process);
+    m.processHandles.insert(thread);
+    info->hProcess = (HANDLE)process;
+    info->hThread = (HANDLE)thread;
+    info->dwProcessId = (DWORD)(1000 + m.processes.size() * 4);
+    info->dwThreadId = info->dwProcessId + 2;
+    return TRUE;
+}
+
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo)
 {
     Enter("GetStartupInfoA", "");
@@ -387,14 +401,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     if (error)
         return Fail(error);
 
-    uintptr_t process = NewHandle(), thread = NewHandle();
-    m.processHandles.insert(process);
-    m.processHandles.insert(thread);
-    lpProcessInformation->hProcess = (HANDLE)process;
-    lpProcessInformation->hThread = (HANDLE)thread;
-    lpProcessInformation->dwProcessId = (DWORD)(1000 + m.processes.size() * 4);
-    lpProcessInformation->dwThreadId = lpProcessInformation->dwProcessId + 2;
-    return TRUE;
+    return StartedProcess(lpProcessInformation);
 }
 
 void GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo)
@@ -440,14 +447,7 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_
     m.processes.push_back(rec);
     if (error)
         return Fail(error);
-    uintptr_t process = NewHandle(), thread = NewHandle();
-    m.processHandles.insert(process);
-    m.processHandles.insert(thread);
-    lpProcessInformation->hProcess = (HANDLE)process;
-    lpProcessInformation->hThread = (HANDLE)thread;
-    lpProcessInformation->dwProcessId = (DWORD)(1000 + m.processes.size() * 4);
-    lpProcessInformation->dwThreadId = lpProcessInformation->dwProcessId + 2;
-    return TRUE;
+    return StartedProcess(lpProcessInformation);
 }
 
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
