@@ -119,8 +119,8 @@ def missing_prerequisites(arch="x64"):
     reasons = []
     if not wine_program():
         reasons.append("wine64/wine not installed")
-    elif arch == "x86" and why_no_32bit():
-        reasons.append(why_no_32bit())
+    elif arch == "x86":
+        reasons += filter(None, [why_no_32bit()])
     if not shutil.which("wineserver"):
         reasons.append("wineserver not installed")
     if not shutil.which("xvfb-run"):
@@ -551,8 +551,9 @@ class WinePrefix:
         ready = os.path.join(ctl, "held")
         remove(ready)
         log = open(os.path.join(self.root, "holdopen.log"), "ab")
-        proc = subprocess.Popen([self.loader_for(holdopen_exe), holdopen_exe, win_path, "C:\\zelvo-e2e\\held",
-                                 str(seconds * 1000)], env=self.env, stdout=log, stderr=log)
+        proc = subprocess.Popen([self.loader_for(holdopen_exe), holdopen_exe, win_path,
+                                 "C:\\zelvo-e2e\\held", str(seconds * 1000)],
+                                env=self.env, stdout=log, stderr=log)
         log.close()
         deadline = time.time() + 30
         while not os.path.exists(ready):
