@@ -27,7 +27,8 @@ starts). Before timing, each scenario is run once through the test harness and
 its outcome checked (where the viewer started from, what the copy holds), so
 that the numbers are those of the intended path.
 
-Prints a table of medians and the ratios, with their bars; --trace adds
+Prints a table of medians and the ratios (each the median over the rounds
+of the two cases' times in the same round), with their bars; --trace adds
 the file-system calls of each path, counted from Wine's +file trace. Exits 0
 whether or not the bars hold; 1 when something failed to run."""
 
@@ -289,6 +290,15 @@ def median_ms(rows, label):
     return statistics.median(vals) * 1000.0, len(vals)
 
 
+def paired_ratio(rows, a, b):
+    """Median over the rounds of a's time over b's in the same round. The
+    cases of a round run back to back, so other load on the machine, which
+    comes and goes, weighs on both sides of each ratio alike."""
+    xs = [s for lab, s in rows if lab == a]
+    ys = [s for lab, s in rows if lab == b]
+    return statistics.median(x / y for x, y in zip(xs, ys))
+
+
 def min_ms(rows, label):
     return min(s for lab, s in rows if lab == label) * 1000.0
 
@@ -414,11 +424,14 @@ def main():
         for label, ms, n, data, key in rows:
             print("%-58s %10.1f %8.1f %5d" % (label, ms, min_ms(data, key), n))
         print()
-        ratios = [("warm launcher / floor", lm / fm, BARS["warm"]),
-                  ("warm 10,000 files / 10 files", gm / sm, BARS["growth"]),
-                  ("cold install / shell-only floor", im / cm, BARS["cold"]),
-                  ("shell-only floor / xcopy", cm / xm, None),
-                  ("cold install / xcopy", im / xm, None)]
+        print("ratios: median over the rounds of the two cases' times in the same round")
+        ratios = [("warm launcher / floor", paired_ratio(warm, "launcher", "floor"), BARS["warm"]),
+                  ("warm 10,000 files / 10 files", paired_ratio(growth, "large", "small"),
+                   BARS["growth"]),
+                  ("cold install / shell-only floor", paired_ratio(cold, "install", "shellcopy"),
+                   BARS["cold"]),
+                  ("shell-only floor / xcopy", paired_ratio(cold, "shellcopy", "xcopy"), None),
+                  ("cold install / xcopy", paired_ratio(cold, "install", "xcopy"), None)]
         for label, r, bar in ratios:
             if bar is None:
                 print("%-34s %6.3f  (reference)" % (label, r))
