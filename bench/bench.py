@@ -2,10 +2,12 @@
 """What the launcher costs the user, measured on the real exe under Wine.
 
     bench.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe --spawn spawn.exe
-             --timer timer.exe --floor floor.exe [--reps N] [--cold-reps N] [--trace]
+             --timer timer.exe --floor floor.exe --shellcopy shellcopy.exe
+             [--reps N] [--cold-reps N] [--trace]
 
-Three measurements in one run, in one private Wine prefix whose wineserver
-stays up throughout:
+The launcher may be the 32-bit or the 64-bit exe; the helpers are built for
+the same architecture. Three measurements in one run, in one private Wine
+prefix whose wineserver stays up throughout:
 
 - warm launch: a disc in the optical drive E: and an up-to-date copy in the
   shared location; the launcher against floor.exe, which only starts the same
@@ -13,8 +15,11 @@ stays up throughout:
 - warm launch as the tree grows: the same with a VIEWER tree of 10 files and
   of 10,000 files, alternating run by run.
 - cold installation: no copy anywhere; the launcher installs a copy and starts
-  the viewer, against Wine's xcopy copying the same VIEWER tree and the
-  companion into the same folder. The copy is removed between runs.
+  the viewer, against shellcopy.exe, which does only what an installation
+  cannot avoid: the same shell copy of the VIEWER tree (same flags), the
+  companion, and the viewer's start. Wine's xcopy of the same tree and the
+  companion into the same folder is the outside reference. The copy is
+  removed between runs.
 
 Times come from timer.exe, inside Wine: from just before CreateProcessA to
 the end of the last process of the job (the launcher and the viewer it
@@ -22,7 +27,8 @@ starts). Before timing, each scenario is run once through the test harness and
 its outcome checked (where the viewer started from, what the copy holds), so
 that the numbers are those of the intended path.
 
-Prints a table of medians and the three ratios, each with its bar; --trace adds
+Prints a table of medians and the ratios (each the median over the rounds
+of the two cases' times in the same round), with their bars; --trace adds
 the file-system calls of each path, counted from Wine's +file trace. Exits 0
 whether or not the bars hold; 1 when something failed to run."""
 
@@ -42,11 +48,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 from zelvo_e2e import (COPY_NAME, MEDIA_VERSION, WinePrefix, missing_prerequisites,  # noqa: E402
-                       remove, snapshot, viewer_command, wine_program, write)
+                       pe_machine, remove, snapshot, viewer_command, wine_program, write)
 
 LAUNCHER = "E:\\VIEWER\\bin\\ZelvoLauncher.exe"
 FLOOR = "E:\\floor.exe"
-BARS = {"warm": 1.10, "growth": 1.05, "cold": 1.5}
+SHELLCOPY = "E:\\shellcopy.exe"
+BARS = {"warm": 1.10, "growth": 1.05, "cold": 1.05}
 
 
 class BenchError(Exception):
@@ -75,6 +82,7 @@ def make_medium(W, root, tree_files, seed, sizes=(64, 64)):
     write(os.path.join(root, "kiro", "notes.txt"), "not copied")
     write(os.path.join(root, "autorun.inf"), "[autorun]\r\n")
     shutil.copy(FLOOR_EXE, os.path.join(root, "floor.exe"))
+    shutil.copy(SHELLCOPY_EXE, os.path.join(root, "shellcopy.exe"))
     return root
 
 
@@ -130,7 +138,8 @@ class Timer:
         err = os.path.join(self.W.root, "timer-%d.err" % self.n)
         env = dict(self.W.env, WINEDEBUG=debug or "-all")
         with open(err, "wb") as e:
-            rc = subprocess.run([wine_program(), self.exe, "C:\\bench\\plan-%d.txt" % self.n],
+            rc = subprocess.run([self.W.loader_for(self.exe), self.exe,
+                                 "C:\\bench\\plan-%d.txt" % self.n],
                                 env=env, stdout=subprocess.DEVNULL, stderr=e,
                                 timeout=1800).returncode
         if rc != 0:
@@ -167,6 +176,10 @@ def floor_step(W):
     return (FLOOR, cwd, '"%s" %s' % (FLOOR, cmd))
 
 
+def shellcopy_steps(W):
+    return [(SHELLCOPY, None, '"%s" E: "%s"' % (SHELLCOPY, W.win(W.shared_copy)))]
+
+
 def xcopy_steps(W):
     dest = W.win(W.shared_copy)
     return [("C:\\windows\\system32\\xcopy.exe", None,
@@ -200,6 +213,19 @@ def check_cold(W, medium):
     check(len(res.viewer) == 1 and res.viewer[0]["cmd"] == cmd,
           "cold: viewer started from the new shared copy: %r" % (res.viewer,))
     check(snapshot(W.shared_copy) == W.expected_copy(medium), "cold: the copy is complete")
+    clear_copies(W)
+
+
+def check_shellcopy(W, timer, medium):
+    clear_copies(W)
+    timer.viewer_starts()
+    timer.run([("shellcopy", shellcopy_steps(W))])
+    check(snapshot(W.shared_copy) == W.expected_copy(medium),
+          "shellcopy: the floor copies exactly what an installation holds")
+    cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+    starts = timer.viewer_starts()
+    check(len(starts) == 1 and starts[0]["cmd"] == cmd,
+          "shellcopy: viewer started from the new copy: %r" % (starts,))
     clear_copies(W)
 
 
@@ -264,14 +290,23 @@ def median_ms(rows, label):
     return statistics.median(vals) * 1000.0, len(vals)
 
 
+def paired_ratio(rows, a, b):
+    """Median over the rounds of a's time over b's in the same round. The
+    cases of a round run back to back, so other load on the machine, which
+    comes and goes, weighs on both sides of each ratio alike."""
+    xs = [s for lab, s in rows if lab == a]
+    ys = [s for lab, s in rows if lab == b]
+    return statistics.median(x / y for x, y in zip(xs, ys))
+
+
 def min_ms(rows, label):
     return min(s for lab, s in rows if lab == label) * 1000.0
 
 
 def main():
-    global FLOOR_EXE
+    global FLOOR_EXE, SHELLCOPY_EXE
     p = argparse.ArgumentParser()
-    for opt in ("launcher", "viewer", "spawn", "timer", "floor"):
+    for opt in ("launcher", "viewer", "spawn", "timer", "floor", "shellcopy"):
         p.add_argument("--" + opt, required=True)
     p.add_argument("--reps", type=int, default=20, help="timed runs of each warm case")
     p.add_argument("--cold-reps", type=int, default=10, help="timed runs of each cold case")
@@ -280,15 +315,17 @@ def main():
     p.add_argument("--work", default="/tmp")
     a = p.parse_args()
 
-    missing = missing_prerequisites()
-    if missing:
-        print("cannot run: " + "; ".join(missing))
-        return 1
-    for f in (a.launcher, a.viewer, a.spawn, a.timer, a.floor):
+    for f in (a.launcher, a.viewer, a.spawn, a.timer, a.floor, a.shellcopy):
         if not os.path.isfile(f):
             print("missing program: " + f)
             return 1
+    arch = pe_machine(a.launcher)
+    missing = missing_prerequisites(arch)
+    if missing:
+        print("cannot run: " + "; ".join(missing))
+        return 1
     FLOOR_EXE = os.path.abspath(a.floor)
+    SHELLCOPY_EXE = os.path.abspath(a.shellcopy)
     timer_exe = os.path.abspath(a.timer)
 
     W = WinePrefix(os.path.abspath(a.launcher), os.path.abspath(a.viewer),
@@ -296,6 +333,7 @@ def main():
     try:
         t_start = time.time()
         print(machine())
+        print("launcher: %s (%s); helpers of the same architecture" % (a.launcher, arch))
         W.start()
         W.make_shared_writable()
         timer = Timer(W, timer_exe)
@@ -348,11 +386,13 @@ def main():
         # Cold installation against xcopy of the same tree.
         W.map_drive("e", real)
         check_cold(W, real)
+        check_shellcopy(W, timer, real)
         check_xcopy(W, timer, real)
         timer.viewer_starts()
         cold = []
         for _ in range(a.cold_reps):
-            for label, steps in (("install", [launcher_step()]), ("xcopy", xcopy_steps(W))):
+            for label, steps in (("install", [launcher_step()]), ("shellcopy", shellcopy_steps(W)),
+                                 ("xcopy", xcopy_steps(W))):
                 clear_copies(W)
                 rows, _ = timer.run([(label, steps)])
                 cold += rows
@@ -360,7 +400,8 @@ def main():
                     check(os.path.isdir(os.path.join(W.shared_copy, "VIEWER", "bin")),
                           "install: a copy was installed")
         clear_copies(W)
-        check(len(timer.viewer_starts()) == a.cold_reps, "install: the viewer started each time")
+        check(len(timer.viewer_starts()) == 2 * a.cold_reps,
+              "install and shellcopy: the viewer started each time")
 
         # The table.
         lm, ln = median_ms(warm, "launcher")
@@ -368,6 +409,7 @@ def main():
         sm, sn = median_ms(growth, "small")
         gm, gn = median_ms(growth, "large")
         im, inn = median_ms(cold, "install")
+        cm, cn = median_ms(cold, "shellcopy")
         xm, xn = median_ms(cold, "xcopy")
         print()
         print("%-58s %10s %8s %5s" % ("case", "median ms", "min ms", "runs"))
@@ -377,15 +419,25 @@ def main():
                 ("warm launch, launcher, 10,000-file tree", gm, gn, growth, "large"),
                 ("cold installation, launcher (%d files, %.1f MB)"
                  % (sizes["real"][0], sizes["real"][1] / 1e6), im, inn, cold, "install"),
+                ("cold floor, shell copy and companion, viewer start", cm, cn, cold, "shellcopy"),
                 ("cold reference, xcopy of the same tree and companion", xm, xn, cold, "xcopy")]
         for label, ms, n, data, key in rows:
             print("%-58s %10.1f %8.1f %5d" % (label, ms, min_ms(data, key), n))
         print()
-        ratios = [("warm launcher / floor", lm / fm, BARS["warm"]),
-                  ("warm 10,000 files / 10 files", gm / sm, BARS["growth"]),
-                  ("cold install / xcopy", im / xm, BARS["cold"])]
+        print("ratios: median over the rounds of the two cases' times in the same round")
+        ratios = [("warm launcher / floor", paired_ratio(warm, "launcher", "floor"), BARS["warm"]),
+                  ("warm 10,000 files / 10 files", paired_ratio(growth, "large", "small"),
+                   BARS["growth"]),
+                  ("cold install / shell-only floor", paired_ratio(cold, "install", "shellcopy"),
+                   BARS["cold"]),
+                  ("shell-only floor / xcopy", paired_ratio(cold, "shellcopy", "xcopy"), None),
+                  ("cold install / xcopy", paired_ratio(cold, "install", "xcopy"), None)]
         for label, r, bar in ratios:
-            print("%-34s %6.3f  bar <= %.2f  %s" % (label, r, bar, "holds" if r <= bar else "DOES NOT HOLD"))
+            if bar is None:
+                print("%-34s %6.3f  (reference)" % (label, r))
+            else:
+                print("%-34s %6.3f  bar <= %.2f  %s"
+                      % (label, r, bar, "holds" if r <= bar else "DOES NOT HOLD"))
 
         if a.trace:
             def warm_with(medium):
@@ -404,6 +456,7 @@ def main():
                 ("warm-10", warm_with(small), [launcher_step()]),
                 ("warm-10000", warm_with(large), [launcher_step()]),
                 ("install", cold_prepare, [launcher_step()]),
+                ("shellcopy", cold_prepare, shellcopy_steps(W)),
                 ("xcopy", cold_prepare, xcopy_steps(W)),
             ])
             clear_copies(W)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Shows ZelvoLauncher.exe at work on a sample disc under Wine (see demo.sh).
 
-    demo_run.py <build dir of the windows preset>
+    demo_run.py <build dir of the windows or windows-x86 preset>
 
 Prints what happens at each step and exits 1 as soon as a step does not
 happen as described."""
@@ -14,7 +14,8 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
-from zelvo_e2e import WinePrefix, missing_prerequisites, snapshot, viewer_command  # noqa: E402
+from zelvo_e2e import (WinePrefix, missing_prerequisites, pe_machine, snapshot,  # noqa: E402
+                       viewer_command)
 
 LAUNCHER = "E:\\VIEWER\\bin\\ZelvoLauncher.exe"
 
@@ -100,14 +101,15 @@ def main():
     if len(sys.argv) != 2:
         print(__doc__)
         return 2
-    missing = missing_prerequisites()
+    build = os.path.abspath(sys.argv[1])
+    missing = missing_prerequisites(pe_machine(os.path.join(build, "ZelvoLauncher.exe")))
     if missing:
         print("cannot run the demo: " + "; ".join(missing))
         return 1
-    build = os.path.abspath(sys.argv[1])
     w = WinePrefix(os.path.join(build, "ZelvoLauncher.exe"),
                    os.path.join(build, "tests", "e2e", "KiroZelvo.exe"),
                    os.path.join(build, "tests", "e2e", "spawn.exe"))
+    print("Launcher: %s, a %s program" % (w.launcher, {"x86": "32-bit", "x64": "64-bit"}[w.arch]))
     print("Preparing a private Wine prefix in %s (first start takes a few seconds)..." % w.root)
     try:
         w.start()

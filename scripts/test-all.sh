@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests and fuzzer against the test fake, the
-# checks of both Windows builds, and the end-to-end tests of the real program
-# under Wine.
+# checks of both Windows builds, and the end-to-end tests of both real exes
+# under Wine (the 32-bit groups skip, with the reason, where 32-bit Windows
+# programs cannot run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

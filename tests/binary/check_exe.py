@@ -3,12 +3,13 @@
 
     python3 check_exe.py <path-to-exe> <x86|x64>
 
-Reads the PE file directly (headers, import tables and the resource tree) and
-verifies that the executable
+Reads the PE file with pefile (Debian: python3-pefile) and verifies that the
+executable
   - is built for the expected machine,
   - is a windowed (GUI) program, not a console one,
   - imports only system DLLs that every Windows has, so nothing from the
     compiler's runtime (libstdc++, libgcc, libwinpthread) has to travel with it,
+  - carries no symbol table and no debug sections (it is stripped),
   - carries exactly one icon group whose images are all present, and exactly
     one version record naming the product,
   - carries no manifest, dialog or string table.
@@ -20,145 +21,59 @@ cannot be read as a PE file at all.
 import struct
 import sys
 
+try:
+    import pefile
+except ImportError:  # Debian's package lives with the system's python3
+    sys.path.append('/usr/lib/python3/dist-packages')
+    import pefile
+
 MACHINES = {'x86': 0x014C, 'x64': 0x8664}
 SUBSYSTEM_WINDOWS_GUI = 2
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'shell32.dll', 'msvcrt.dll'}
 PRODUCT_NAME = 'Zelvo Disc Advanced Viewer'
+DEBUG_SECTIONS = ('.debug', '.zdebug', '.stab')
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 FORBIDDEN_RESOURCES = {RT_MANIFEST: 'manifest', RT_DIALOG: 'dialog', RT_STRING: 'string'}
-RESOURCE_TYPE_NAMES = {1: 'RT_CURSOR', 2: 'RT_BITMAP', 3: 'RT_ICON', 4: 'RT_MENU', 5: 'RT_DIALOG',
-                       6: 'RT_STRING', 9: 'RT_ACCELERATOR', 10: 'RT_RCDATA', 12: 'RT_GROUP_CURSOR',
-                       14: 'RT_GROUP_ICON', 16: 'RT_VERSION', 24: 'RT_MANIFEST'}
 
 
 class BadPE(Exception):
     pass
 
 
-class PEFile:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b'MZ':
-            raise BadPE('no MZ header')
-        pe = self.u32(0x3C)
-        if self.read(pe, 4) != b'PE\0\0':
-            raise BadPE('no PE signature')
-        (self.machine, nsections, _, _, _, opt_size, _) = struct.unpack_from('<HHIIIHH', data, pe + 4)
-        opt = pe + 24
-        self.magic = self.u16(opt)
-        if self.magic == 0x10B:
-            dirs_at = opt + 96
-        elif self.magic == 0x20B:
-            dirs_at = opt + 112
-        else:
-            raise BadPE('unknown optional header magic 0x%X' % self.magic)
-        self.subsystem = self.u16(opt + 68)
-        ndirs = self.u32(dirs_at - 4)
-        self.dirs = [struct.unpack_from('<II', data, dirs_at + 8 * i) for i in range(min(ndirs, 16))]
-        self.sections = []
-        for i in range(nsections):
-            at = opt + opt_size + 40 * i
-            vsize, va, rawsize, rawptr = struct.unpack_from('<IIII', data, at + 8)
-            self.sections.append((va, max(vsize, rawsize), rawptr, rawsize))
+def load(path):
+    """The parsed PE file; BadPE when it is none or is cut short."""
+    try:
+        pe = pefile.PE(path)
+    except pefile.PEFormatError as e:
+        raise BadPE(e.value)
+    size = len(pe.__data__)
+    for s in pe.sections:
+        if s.PointerToRawData + s.SizeOfRawData > size:
+            raise BadPE('section %s lies beyond the end of the file' % section_name(s))
+    return pe
 
-    def read(self, offset, size):
-        if offset < 0 or offset + size > len(self.data):
-            raise BadPE('reference beyond the end of the file')
-        return self.data[offset:offset + size]
 
-    def u16(self, offset):
-        return struct.unpack('<H', self.read(offset, 2))[0]
-
-    def u32(self, offset):
-        return struct.unpack('<I', self.read(offset, 4))[0]
-
-    def offset(self, rva):
-        for va, size, rawptr, rawsize in self.sections:
-            if va <= rva < va + size:
-                if rva - va >= rawsize:
-                    raise BadPE('RVA 0x%X has no data in the file' % rva)
-                return rawptr + rva - va
-        raise BadPE('RVA 0x%X lies in no section' % rva)
-
-    def cstring(self, rva):
-        start = self.offset(rva)
-        end = self.data.find(b'\0', start)
-        if end < 0:
-            raise BadPE('unterminated string')
-        return self.data[start:end].decode('latin-1')
-
-    def directory(self, index):
-        if index >= len(self.dirs):
-            return 0, 0
-        return self.dirs[index]
-
-    def imported_dlls(self):
-        """Names of the DLLs in the import table and the delay-load table."""
-        dlls = []
-        rva, size = self.directory(1)
-        if rva:
-            at = self.offset(rva)
-            while True:
-                ilt, _, _, name, iat = struct.unpack('<IIIII', self.read(at, 20))
-                if not (ilt or name or iat):
-                    break
-                dlls.append(self.cstring(name))
-                at += 20
-        rva, size = self.directory(13)
-        if rva:
-            at = self.offset(rva)
-            while True:
-                attrs, name = struct.unpack('<II', self.read(at, 8))
-                if not name:
-                    break
-                # Old-style delay descriptors (attribute bit 0 clear) hold VAs, not RVAs.
-                if not attrs & 1:
-                    raise BadPE('old-style delay-load descriptor')
-                dlls.append(self.cstring(name))
-                at += 32
-        return dlls
-
-    def resources(self):
-        """{type: {name: {language: bytes}}}; ids are ints, named entries are str."""
-        rva, size = self.directory(2)
-        if not rva:
-            return {}
-        base = self.offset(rva)
-        seen = set()
-
-        def entries(offset):
-            if offset in seen:
-                raise BadPE('resource directory loops')
-            seen.add(offset)
-            named, ids = struct.unpack('<HH', self.read(base + offset + 12, 4))
-            for i in range(named + ids):
-                name, target = struct.unpack('<II', self.read(base + offset + 16 + 8 * i, 8))
-                if name & 0x80000000:
-                    at = base + (name & 0x7FFFFFFF)
-                    length = self.u16(at)
-                    name = self.read(at + 2, 2 * length).decode('utf-16-le')
-                yield name, target
-
-        def subdir(target):
-            if not target & 0x80000000:
-                raise BadPE('resource directory entry where a subdirectory was expected')
-            return target & 0x7FFFFFFF
-
-        tree = {}
-        for rtype, t in entries(0):
-            for name, n in entries(subdir(t)):
-                for lang, leaf in entries(subdir(n)):
-                    if leaf & 0x80000000:
-                        raise BadPE('resource subdirectory where data was expected')
-                    data_rva, data_size = struct.unpack('<II', self.read(base + leaf, 8))
-                    blob = self.read(self.offset(data_rva), data_size)
-                    tree.setdefault(rtype, {}).setdefault(name, {})[lang] = blob
-        return tree
+def section_name(section):
+    return section.Name.rstrip(b'\0').decode('latin-1')
 
 
 def type_name(rtype):
-    return RESOURCE_TYPE_NAMES.get(rtype, repr(rtype))
+    return pefile.RESOURCE_TYPE.get(rtype, repr(rtype)) if isinstance(rtype, int) else repr(rtype)
+
+
+def resources(pe):
+    """{type: {name: {language: bytes}}}; ids are ints, named entries are str."""
+    tree = {}
+    for t in getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        rtype = t.id if t.name is None else str(t.name)
+        for n in t.directory.entries:
+            name = n.id if n.name is None else str(n.name)
+            for lang in n.directory.entries:
+                leaf = lang.data.struct
+                tree.setdefault(rtype, {}).setdefault(name, {})[lang.id] = \
+                    pe.get_data(leaf.OffsetToData, leaf.Size)
+    return tree
 
 
 def all_blobs(tree, rtype):
@@ -168,55 +83,26 @@ def all_blobs(tree, rtype):
             for lang, blob in langs.items()]
 
 
-def parse_version_block(data, offset=0):
-    """One VS_VERSIONINFO-style block: (key, value bytes, is_text, children)."""
-    length, value_length, is_text = struct.unpack_from('<HHH', data, offset)
-    if length < 6 or offset + length > len(data):
-        raise BadPE('version block with a bad length')
-    end = offset + length
-    key_end = offset + 6
-    while data[key_end:key_end + 2] != b'\0\0':
-        key_end += 2
-        if key_end >= end:
-            raise BadPE('version block key runs past its block')
-    key = data[offset + 6:key_end].decode('utf-16-le')
-    pos = (key_end + 2 + 3) & ~3
-    value_bytes = value_length * 2 if is_text else value_length
-    value = data[pos:min(pos + value_bytes, end)]
-    children = []
-    child = (pos + value_bytes + 3) & ~3
-    while child + 6 <= end:
-        block = parse_version_block(data, child)
-        children.append(block)
-        child = (child + struct.unpack_from('<H', data, child)[0] + 3) & ~3
-    return key, value, is_text, children
+def delay_imports(pe):
+    """{dll: [(function, slot VA)]} of the delay-load descriptors.
 
-
-def read_version(blob):
-    """(fixed file version, fixed product version, {table: {name: text}}, [(lang, codepage)])."""
-    key, value, _, children = parse_version_block(blob)
-    if key != 'VS_VERSION_INFO' or len(value) < 52:
-        raise BadPE('version record does not start with VS_VERSION_INFO')
-    sig, _, fms, fls, pms, pls = struct.unpack_from('<6I', value)
-    if sig != 0xFEEF04BD:
-        raise BadPE('version record has no VS_FIXEDFILEINFO signature')
-
-    def dotted(ms, ls):
-        return '%d.%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-
-    tables, translations = {}, []
-    for ckey, _, _, grandchildren in children:
-        if ckey == 'StringFileInfo':
-            for tkey, _, _, strings in grandchildren:
-                table = tables.setdefault(tkey.upper(), {})
-                for skey, svalue, _, _ in strings:
-                    table[skey] = svalue.decode('utf-16-le', 'replace').split('\0')[0]
-        elif ckey == 'VarFileInfo':
-            for vkey, vvalue, _, _ in grandchildren:
-                if vkey == 'Translation':
-                    translations += [struct.unpack_from('<HH', vvalue, i)
-                                     for i in range(0, len(vvalue) - 3, 4)]
-    return dotted(fms, fls), dotted(pms, pls), tables, translations
+    ld leaves the delay-import data directory empty (the program's own helper
+    does the loading and needs no directory), so each descriptor is found
+    by its DLL name: new-style (attributes 1), naming that string's RVA."""
+    found = {}
+    data = pe.__data__
+    for dll in (b'USER32.dll', b'SHELL32.dll'):
+        at = data.find(dll + b'\0')
+        while at >= 0:
+            rva = pe.get_rva_from_offset(at)
+            desc = data.find(struct.pack('<II', 1, rva)) if rva is not None else -1
+            if desc >= 0:
+                for entry in pe.parse_delay_import_directory(pe.get_rva_from_offset(desc), 32) or []:
+                    found[entry.dll.decode('latin-1')] = [
+                        (imp.name.decode('latin-1'), imp.address) for imp in entry.imports]
+                break
+            at = data.find(dll + b'\0', at + 1)
+    return found
 
 
 def check_icons(tree, fail, note):
@@ -252,13 +138,33 @@ def check_icons(tree, fail, note):
     note('icon group with %d image(s): %s' % (count, ', '.join(sizes)))
 
 
-def check_version(tree, fail, note):
+def check_version(pe, tree, fail, note):
     records = all_blobs(tree, RT_VERSION)
     if len(records) != 1:
         fail('version', 'expected exactly one version record (RT_VERSION), found %d' % len(records))
         return
-    file_version, product_version, tables, translations = read_version(records[0][2])
+    if not getattr(pe, 'VS_FIXEDFILEINFO', None):
+        fail('version', 'version record has no VS_FIXEDFILEINFO')
+        return
+    fixed = pe.VS_FIXEDFILEINFO[0]
+
+    def dotted(ms, ls):
+        return '%d.%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    file_version = dotted(fixed.FileVersionMS, fixed.FileVersionLS)
+    product_version = dotted(fixed.ProductVersionMS, fixed.ProductVersionLS)
     note('version record: FileVersion %s, ProductVersion %s' % (file_version, product_version))
+    tables, translations = {}, set()
+    for info in (pe.FileInfo[0] if getattr(pe, 'FileInfo', None) else []):
+        if info.Key == b'StringFileInfo':
+            for table in info.StringTable:
+                tables[table.LangID.decode('latin-1').upper()] = {
+                    k.decode('latin-1'): v.decode('utf-8', 'replace') for k, v in table.entries.items()}
+        elif info.Key == b'VarFileInfo':
+            for var in info.Var:
+                words = var.entry.get(b'Translation', '').split()
+                translations |= {'%04X%04X' % (int(words[i], 16), int(words[i + 1], 16))
+                                 for i in range(0, len(words) - 1, 2)}
     if not tables:
         fail('version', 'version record has no strings')
         return
@@ -268,14 +174,13 @@ def check_version(tree, fail, note):
             fail('version', 'ProductName in %s is %r, expected %r'
                  % (table, strings.get('ProductName'), PRODUCT_NAME))
         # Explorer shows the string version, the installer compares the numeric one.
-        for name, fixed in (('FileVersion', file_version), ('ProductVersion', product_version)):
-            if strings.get(name) != fixed:
+        for name, numeric in (('FileVersion', file_version), ('ProductVersion', product_version)):
+            if strings.get(name) != numeric:
                 fail('version', '%s string %r in %s differs from the numeric %s'
-                     % (name, strings.get(name), table, fixed))
+                     % (name, strings.get(name), table, numeric))
     # Windows looks up the strings through the translation list.
-    keys = {'%04X%04X' % t for t in translations}
-    if not keys & set(tables):
-        fail('version', 'no string table matches the Translation entries %s' % sorted(keys))
+    if not translations & set(tables):
+        fail('version', 'no string table matches the Translation entries %s' % sorted(translations))
 
 
 def check(path, arch):
@@ -288,29 +193,40 @@ def check(path, arch):
     def fail(category, text):
         failures.append((category, text))
 
-    with open(path, 'rb') as f:
-        pe = PEFile(f.read())
-
+    pe = load(path)
+    machine = pe.FILE_HEADER.Machine
+    plus = pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS
     expected = MACHINES[arch]
-    note('machine 0x%04X, %s' % (pe.machine, 'PE32+' if pe.magic == 0x20B else 'PE32'))
-    if pe.machine != expected or (pe.magic == 0x20B) != (arch == 'x64'):
-        fail('machine', 'machine 0x%04X is not %s (0x%04X)' % (pe.machine, arch, expected))
+    note('machine 0x%04X, %s' % (machine, 'PE32+' if plus else 'PE32'))
+    if machine != expected or plus != (arch == 'x64'):
+        fail('machine', 'machine 0x%04X is not %s (0x%04X)' % (machine, arch, expected))
 
-    note('subsystem %d' % pe.subsystem)
-    if pe.subsystem != SUBSYSTEM_WINDOWS_GUI:
+    subsystem = pe.OPTIONAL_HEADER.Subsystem
+    note('subsystem %d' % subsystem)
+    if subsystem != SUBSYSTEM_WINDOWS_GUI:
         fail('subsystem', 'subsystem is %d, expected Windows GUI (2)%s'
-             % (pe.subsystem, ' - this is a console program' if pe.subsystem == 3 else ''))
+             % (subsystem, ' - this is a console program' if subsystem == 3 else ''))
 
-    dlls = pe.imported_dlls()
+    dlls = [e.dll.decode('latin-1') for e in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', [])]
     note('imports: %s' % ', '.join(dlls))
-    extra = [d for d in dlls if d.lower() not in ALLOWED_DLLS]
+    delayed = delay_imports(pe)
+    note('delay-loaded: %s' % (', '.join(sorted(delayed)) or 'none'))
+    extra = [d for d in dlls + list(delayed) if d.lower() not in ALLOWED_DLLS]
     if extra:
         fail('imports', 'imports DLLs that do not ship with Windows: %s' % ', '.join(extra))
 
-    tree = pe.resources()
+    debug = [section_name(s) for s in pe.sections if section_name(s).startswith(DEBUG_SECTIONS)]
+    symbols = pe.FILE_HEADER.NumberOfSymbols
+    note('symbols: %d; debug sections: %s' % (symbols, ', '.join(debug) or 'none'))
+    if symbols or pe.FILE_HEADER.PointerToSymbolTable:
+        fail('stripped', 'carries a symbol table of %d entries: link with -s' % symbols)
+    if debug:
+        fail('stripped', 'carries debug information (%s): link with -s' % ', '.join(debug))
+
+    tree = resources(pe)
     note('resource types: %s' % ', '.join(type_name(t) for t in tree))
     check_icons(tree, fail, note)
-    check_version(tree, fail, note)
+    check_version(pe, tree, fail, note)
     for rtype, what in FORBIDDEN_RESOURCES.items():
         if rtype in tree:
             fail(what, 'has %d %s resource(s) (%s); there must be none'
@@ -325,7 +241,7 @@ def main(argv):
     path, arch = argv[1], argv[2]
     try:
         notes, failures = check(path, arch)
-    except (OSError, BadPE, struct.error, UnicodeDecodeError) as e:
+    except (OSError, BadPE) as e:
         print('FAIL %s: cannot be read as a PE file: %s' % (path, e))
         return 2
     print('%s (%s)' % (path, arch))

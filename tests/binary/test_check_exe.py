@@ -20,6 +20,9 @@ sys.path.insert(0, HERE)
 
 import check_exe  # noqa: E402
 
+# Linked as the launcher's release build is.
+LINK = ('-static', '-mwindows', '-s')
+
 TOOLS = {'x64': 'x86_64-w64-mingw32', 'x86': 'i686-w64-mingw32'}
 
 C_SOURCE = r'''
@@ -99,7 +102,7 @@ class Builder:
             f.write(text)
         return name
 
-    def exe(self, rc_text, link=('-static', '-mwindows'), cxx=False):
+    def exe(self, rc_text, link=LINK, cxx=False):
         self.count += 1
         stem = 'case%d' % self.count
         source = self.write(stem + ('.cpp' if cxx else '.c'), CXX_SOURCE if cxx else C_SOURCE)
@@ -140,20 +143,22 @@ class CheckerCatchesFaults(unittest.TestCase):
     def test_each_fault_is_caught_for_its_own_reason(self):
         rc = launcher_rc()
         cases = [
-            ('console program', rc, ('-static', '-mconsole'), False, {'subsystem'}),
-            ('manifest resource', rc + '\n1 24 "app.manifest"\n', ('-static', '-mwindows'), False,
+            ('console program', rc, ('-static', '-mconsole', '-s'), False, {'subsystem'}),
+            ('manifest resource', rc + '\n1 24 "app.manifest"\n', LINK, False,
              {'manifest'}),
-            ('C++ runtime DLLs', rc, ('-mwindows',), True, {'imports'}),
-            ('dialog and string table', rc + EXTRA_DIALOG, ('-static', '-mwindows'), False,
+            ('C++ runtime DLLs', rc, ('-mwindows', '-s'), True, {'imports'}),
+            ('dialog and string table', rc + EXTRA_DIALOG, LINK, False,
              {'dialog', 'string'}),
-            ('no version record', ICON_ONLY_RC, ('-static', '-mwindows'), False, {'version'}),
-            ('no resources at all', None, ('-static', '-mwindows'), False, {'icon', 'version'}),
-            ('second icon group', rc + '\n2 ICON "ZelvoLauncher.ico"\n', ('-static', '-mwindows'),
+            ('no version record', ICON_ONLY_RC, LINK, False, {'version'}),
+            ('no resources at all', None, LINK, False, {'icon', 'version'}),
+            ('second icon group', rc + '\n2 ICON "ZelvoLauncher.ico"\n', LINK,
              False, {'icon'}),
             ('wrong product name', self.changed(rc, '"Zelvo Disc Advanced Viewer"', '"Zelvo Viewer"'),
-             ('-static', '-mwindows'), False, {'version'}),
+             LINK, False, {'version'}),
             ('string and numeric versions differ', self.changed(rc, '1,0,0,0', '1,0,0,1'),
-             ('-static', '-mwindows'), False, {'version'}),
+             LINK, False, {'version'}),
+            ('not stripped', rc, ('-static', '-mwindows'), False, {'stripped'}),
+            ('debug information', rc, ('-static', '-mwindows', '-g'), True, {'stripped'}),
         ]
         for name, rc_text, link, cxx, expected in cases:
             with self.subTest(name):
@@ -162,7 +167,7 @@ class CheckerCatchesFaults(unittest.TestCase):
                 self.assertEqual(categories(failures), expected, failures)
 
     def test_runtime_dlls_are_named(self):
-        exe = self.build.exe(launcher_rc(), ('-mwindows',), cxx=True)
+        exe = self.build.exe(launcher_rc(), ('-mwindows', '-s'), cxx=True)
         _, failures = check_exe.check(exe, 'x64')
         self.assertIn('libstdc++-6.dll', ' '.join(text for _, text in failures))
 
@@ -199,6 +204,34 @@ class CheckerOn32Bit(unittest.TestCase):
             exe = Builder('x86', tmp).exe(launcher_rc())
             self.assertEqual(check_exe.check(exe, 'x86')[1], [])
             self.assertEqual(categories(check_exe.check(exe, 'x64')[1]), {'machine'})
+
+
+class DelayCheckerCatchesBadSlots(unittest.TestCase):
+    """The launcher's own exe (ZELVO_LAUNCHER_EXE), with one delay-load slot
+    made to start at 0, as i386 ld leaves it, or at another function's stub."""
+
+    def test_bad_slots(self):
+        exe = os.environ.get('ZELVO_LAUNCHER_EXE')
+        if not exe:
+            self.skipTest('ZELVO_LAUNCHER_EXE not set')
+        import check_delay_imports
+        self.assertEqual(check_delay_imports.check(exe), 0)
+        pe = check_exe.load(exe)
+        base = pe.OPTIONAL_HEADER.ImageBase
+        width = 8 if pe.PE_TYPE == check_exe.pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS else 4
+        slots = dict(check_exe.delay_imports(pe)['SHELL32.dll'])
+        first, second = slots['SHFileOperationA'], slots['CommandLineToArgvW']
+        with open(exe, 'rb') as f:
+            data = bytearray(f.read())
+        at = pe.get_offset_from_rva(first - base)
+        other = data[pe.get_offset_from_rva(second - base):][:width]
+        with tempfile.TemporaryDirectory(prefix='check_delay_') as tmp:
+            for name, value in (('slot 0', bytes(width)), ("another stub's loader", other)):
+                with self.subTest(name):
+                    bad = os.path.join(tmp, 'bad.exe')
+                    with open(bad, 'wb') as f:
+                        f.write(data[:at] + value + data[at + width:])
+                    self.assertEqual(check_delay_imports.check(bad), 1)
 
 
 class IconIsUpToDate(unittest.TestCase):

@@ -2,12 +2,20 @@
 """Runs one group of the end-to-end tests (or all of them) under Wine and Xvfb.
 
     run_e2e.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe --spawn spawn.exe
-               [--holdopen holdopen.exe] [--group NAME | --group all] [--work DIR] [names in test_e2e...]
+               [--holdopen holdopen.exe] [--group NAME | --group all] [--work DIR]
+               [names, e.g. test_e2e.LaunchTests.test_fresh_prefix_installs_into_temp]
+
+The groups are the `group` attributes of the test classes in every test_*.py
+beside this file. The launcher may be the 32-bit or the 64-bit exe (read from
+the file); the helpers are usually built for the same architecture.
 
 Exits 77 (CTest's skip code) with the reason when wine, xvfb-run or xdotool
-is missing, or when every selected test was skipped."""
+is missing, when the launcher is a 32-bit exe and 32-bit Windows programs
+cannot run here, or when every selected test was skipped."""
 
 import argparse
+import glob
+import importlib
 import os
 import sys
 
@@ -20,6 +28,24 @@ sys.path.insert(0, HERE)
 import zelvo_e2e  # noqa: E402
 
 
+def test_modules():
+    return [importlib.import_module(os.path.splitext(os.path.basename(f))[0])
+            for f in sorted(glob.glob(os.path.join(HERE, "test_*.py")))]
+
+
+def group_suite(modules, group):
+    loader = unittest.TestLoader()
+    suite = unittest.TestSuite()
+    for module in modules:
+        for name in dir(module):
+            cls = getattr(module, name)
+            if (isinstance(cls, type) and issubclass(cls, unittest.TestCase)
+                    and cls.__module__ == module.__name__ and getattr(cls, "group", None)
+                    and (group == "all" or cls.group == group)):
+                suite.addTests(loader.loadTestsFromTestCase(cls))
+    return suite
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--launcher", required=True)
@@ -28,17 +54,18 @@ def main():
     p.add_argument("--holdopen", help="holdopen.exe (default: beside spawn.exe)")
     p.add_argument("--group", default="all")
     p.add_argument("--work", default="/tmp")
-    p.add_argument("names", nargs="*", help="unittest names, e.g. LaunchTests.test_fresh_prefix")
+    p.add_argument("names", nargs="*", help="unittest names: module.Class[.test]")
     a = p.parse_args()
 
-    missing = zelvo_e2e.missing_prerequisites()
-    if missing:
-        print("SKIPPED: " + "; ".join(missing))
-        return zelvo_e2e.SKIP_CODE
     for f in (a.launcher, a.viewer, a.spawn):
         if not os.path.isfile(f):
             print("missing program: " + f)
             return 1
+    arch = zelvo_e2e.pe_machine(a.launcher)
+    missing = zelvo_e2e.missing_prerequisites(arch)
+    if missing:
+        print("SKIPPED (%s launcher): %s" % (arch, "; ".join(missing)))
+        return zelvo_e2e.SKIP_CODE
 
     if not os.environ.get("ZELVO_E2E_UNDER_XVFB"):
         # Message boxes need a display: run again inside a private X server.
@@ -54,22 +81,12 @@ def main():
         "ZELVO_E2E_HOLDOPEN": os.path.abspath(
             a.holdopen or os.path.join(os.path.dirname(a.spawn), "holdopen.exe")),
     })
-    import test_codepage
-    import test_concurrency
-    import test_e2e
-    modules = (test_e2e, test_codepage, test_concurrency)
-    loader = unittest.TestLoader()
+    print("launcher: %s (%s)" % (a.launcher, arch))
+    sys.stdout.flush()
     if a.names:
-        suite = loader.loadTestsFromNames(a.names, test_e2e)
+        suite = unittest.TestLoader().loadTestsFromNames(a.names)
     else:
-        suite = unittest.TestSuite()
-        for module in modules:
-            for name in dir(module):
-                cls = getattr(module, name)
-                if (isinstance(cls, type) and issubclass(cls, unittest.TestCase)
-                        and getattr(cls, "group", None)
-                        and (a.group == "all" or cls.group == a.group)):
-                    suite.addTests(loader.loadTestsFromTestCase(cls))
+        suite = group_suite(test_modules(), a.group)
         if a.group != "all" and suite.countTestCases() == 0:
             print("no such group: " + a.group)
             return 1
@@ -78,8 +95,7 @@ def main():
     if not result.wasSuccessful():
         return 1
     if result.testsRun and len(result.skipped) == result.testsRun:
-        reason = getattr(test_codepage, "SKIP_REASON", None) if a.group == "codepage" else None
-        print("SKIPPED: " + (reason or "every test of this group was skipped"))
+        print("SKIPPED: " + "; ".join(sorted({reason for _, reason in result.skipped})))
         return zelvo_e2e.SKIP_CODE
     return 0
 

@@ -85,7 +85,7 @@ def ansi_code_page():
     """The ANSI code page Wine recorded for the prefix."""
     out = os.path.join(W.root, "acp.txt")
     with open(out, "wb") as f:
-        subprocess.run([wine_program(), "reg", "query",
+        subprocess.run([wine_program(), "reg", "query",  # System: one view for both
                         "HKLM\\System\\CurrentControlSet\\Control\\Nls\\CodePage", "/v", "ACP"],
                        env=W.env, stdout=f, stderr=subprocess.DEVNULL)
     with open(out, "rb") as f:

@@ -32,6 +32,7 @@ import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -57,15 +58,69 @@ REPAIR_TEXT = ("Cannot repair existing Zelvo Disc Advanced Viewer.\n"
 DRIVES = {"d": "hd", "e": "cdrom", "f": "floppy", "t": "hd"}
 
 
+MACHINES = {0x8664: "x64", 0x014C: "x86"}
+
+
+def pe_machine(path):
+    """"x64" or "x86": what a Windows program is built for."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    if head[:2] != b"MZ" or head[at:at + 4] != b"PE\0\0":
+        raise ValueError("not a Windows program: " + path)
+    machine = struct.unpack_from("<H", head, at + 4)[0]
+    if machine not in MACHINES:
+        raise ValueError("%s is built for machine 0x%04X" % (path, machine))
+    return MACHINES[machine]
+
+
+def wine_loader(arch="x64"):
+    """The Wine loader for programs of one architecture, or None.
+
+    Debian's `wine` is a wrapper that runs the 32-bit loader whenever wine32
+    is installed. That loader still runs 64-bit programs, but their message
+    boxes then ignore keys sent through X, and Wine's own tools started
+    through it (reg, cmd) are the 32-bit ones. So each program goes through
+    the loader of its own architecture."""
+    own = {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}[arch]
+    if os.access(own, os.X_OK):
+        return own
+    if arch == "x64":
+        return shutil.which("wine64") or shutil.which("wine")
+    if os.path.exists("/usr/lib/wine/wine64"):
+        return None   # Debian without wine32: the wrapper runs 64-bit programs only
+    return shutil.which("wine")
+
+
 def wine_program():
-    return shutil.which("wine64") or shutil.which("wine")
+    """The loader for Wine's own tools and 64-bit programs."""
+    return wine_loader("x64")
 
 
-def missing_prerequisites():
-    """Reasons why the suite cannot run here (empty when it can)."""
+def why_no_32bit():
+    """Why 32-bit Windows programs cannot run here, or None when they can."""
+    loader = wine_loader("x86")
+    if not loader:
+        return ("32-bit Windows programs need Wine's 32-bit loader: dpkg --add-architecture i386, "
+                "apt-get update, apt-get install wine32:i386 (scripts/install-deps.sh does that "
+                "where the kernel runs 32-bit programs)")
+    try:
+        r = subprocess.run([loader, "--version"], capture_output=True, text=True, timeout=60)
+    except OSError as e:
+        return "this machine cannot run Wine's 32-bit loader %s: %s" % (loader, e)
+    if r.returncode:
+        return "Wine's 32-bit loader %s fails: %s" % (loader, (r.stderr or r.stdout).strip()[-300:])
+    return None
+
+
+def missing_prerequisites(arch="x64"):
+    """Reasons why the suite cannot run here for programs of this
+    architecture (empty when it can)."""
     reasons = []
     if not wine_program():
         reasons.append("wine64/wine not installed")
+    elif arch == "x86":
+        reasons += filter(None, [why_no_32bit()])
     if not shutil.which("wineserver"):
         reasons.append("wineserver not installed")
     if not shutil.which("xvfb-run"):
@@ -153,8 +208,12 @@ class RunResult:
 
 
 class WinePrefix:
-    def __init__(self, launcher, viewer, spawn, work=None):
+    def __init__(self, launcher, viewer, spawn, work=None, arch=None):
+        """arch: "x86" or "x64", what the launcher is built for (default:
+        read from the launcher); the prefix is 64-bit either way, and runs
+        32-bit programs beside 64-bit ones when wine32 is installed."""
         self.launcher, self.viewer_exe, self.spawn = launcher, viewer, spawn
+        self.arch = arch or pe_machine(launcher)
         self.root = tempfile.mkdtemp(prefix="zelvo-e2e-", dir=work or "/tmp")
         self.prefix = os.path.join(self.root, "prefix")
         self.home = os.path.join(self.root, "home")
@@ -187,7 +246,8 @@ class WinePrefix:
                  "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]"]
         lines += ['"%s:"="%s"' % (d, t) for d, t in sorted(DRIVES.items())]
         write(reg, "\r\n".join(lines) + "\r\n")
-        self.wine(["reg", "import", "Z:" + reg.replace("/", "\\")])
+        # Wine reads its own settings from the 64-bit view of the registry.
+        self.wine(["reg", "import", "Z:" + reg.replace("/", "\\"), "/reg:64"])
         for letter in DRIVES:
             self.map_drive(letter, self.empty_dir(letter))
         # New drive types take effect with a new wineserver; keep that one
@@ -208,12 +268,19 @@ class WinePrefix:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def wine(self, args, **kw):
+        """Runs one of Wine's own tools (64-bit), output to wine.log."""
         log = open(os.path.join(self.root, "wine.log"), "ab")
         try:
             return subprocess.run([wine_program()] + args, env=self.env, stdout=log,
                                   stderr=log, **kw)
         finally:
             log.close()
+
+    @staticmethod
+    def loader_for(program):
+        """The Wine loader for a host Windows program: that of its own
+        architecture."""
+        return wine_loader(pe_machine(program))
 
     def empty_dir(self, letter):
         d = os.path.join(self.root, "drives", letter)
@@ -435,7 +502,8 @@ class WinePrefix:
         res = RunResult()
         start = time.time()
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            proc = subprocess.Popen([wine_program(), self.spawn, "C:\\zelvo-e2e\\job-%d.txt" % n],
+            proc = subprocess.Popen([self.loader_for(self.spawn), self.spawn,
+                                     "C:\\zelvo-e2e\\job-%d.txt" % n],
                                     env=env_run, stdout=out, stderr=err)
         handled_windows = set()
         texts = []
@@ -487,8 +555,9 @@ class WinePrefix:
         ready = os.path.join(ctl, "held")
         remove(ready)
         log = open(os.path.join(self.root, "holdopen.log"), "ab")
-        proc = subprocess.Popen([wine_program(), holdopen_exe, win_path, "C:\\zelvo-e2e\\held",
-                                 str(seconds * 1000)], env=self.env, stdout=log, stderr=log)
+        proc = subprocess.Popen([self.loader_for(holdopen_exe), holdopen_exe, win_path,
+                                 "C:\\zelvo-e2e\\held", str(seconds * 1000)],
+                                env=self.env, stdout=log, stderr=log)
         log.close()
         deadline = time.time() + 30
         while not os.path.exists(ready):
