@@ -18,6 +18,9 @@ have xvfb-run || need+=(xvfb)
 have xauth || need+=(xauth)
 have xdotool || need+=(xdotool)
 [ -e /usr/share/i18n/locales/ja_JP ] && have localedef || need+=(locales)  # the code page 932 tests
+[ -e /usr/lib/python3/dist-packages/pefile.py ] || need+=(python3-pefile)  # the exe checks
+have openssl || need+=(openssl)               # the release: certificate checks
+have osslsigncode || need+=(osslsigncode)     # the release: signing
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
