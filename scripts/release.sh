@@ -68,7 +68,8 @@ if [ -n "$pfx" ]; then
     fi
     grep -q "BEGIN CERTIFICATE" <<<"$cert" \
         || die "ZELVO_SIGN_PFX: $pfx holds no certificate with its private key"
-    p12 -nocerts -nodes | grep -c "PRIVATE KEY" >/dev/null || die "ZELVO_SIGN_PFX: $pfx holds no private key"
+    p12 -nocerts -nodes | grep -c "PRIVATE KEY" >/dev/null \
+        || die "ZELVO_SIGN_PFX: $pfx holds no private key"
     openssl x509 -noout -checkend 0 <<<"$cert" >/dev/null \
         || die "ZELVO_SIGN_PFX: the certificate in $pfx has expired"
     usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$cert" 2>/dev/null || true)
@@ -87,7 +88,7 @@ fi
 # Anything in the toolchain that reads the date takes the commit's instead.
 export SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 export LC_ALL=C TZ=UTC
-# arch preset tool-prefix file
+# architecture, CMake preset, tool prefix, name in OUTDIR
 for build in "x86 windows-x86 i686-w64-mingw32 ZelvoLauncher.exe" \
              "x64 windows x86_64-w64-mingw32 ZelvoLauncher-x64.exe"; do
     read -r arch preset tools file <<<"$build"
