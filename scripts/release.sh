@@ -88,31 +88,29 @@ fi
 # Anything in the toolchain that reads the date takes the commit's instead.
 export SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 export LC_ALL=C TZ=UTC
-# architecture, CMake preset, tool prefix, name in OUTDIR
-for build in "x86 windows-x86 i686-w64-mingw32 ZelvoLauncher.exe" \
-             "x64 windows x86_64-w64-mingw32 ZelvoLauncher-x64.exe"; do
-    read -r arch preset tools file <<<"$build"
+# architecture, CMake preset, name in OUTDIR
+for build in "x86 windows-x86 ZelvoLauncher.exe" "x64 windows ZelvoLauncher-x64.exe"; do
+    read -r arch preset file <<<"$build"
     echo "release.sh: building the $arch exe"
     log=$work/build-$arch.log
+    # Linked stripped (-s), so that it is signed as it ships.
     { cmake -S "$root" --preset "$preset" -B "$work/$arch" -DZELVO_SOURCE_COMMIT="$commit" \
+            -DCMAKE_EXE_LINKER_FLAGS=-s \
         && cmake --build "$work/$arch" -j2 --target ZelvoLauncher; } >"$log" 2>&1 \
         || { tail -n 40 "$log" >&2; die "the $arch build failed (above)"; }
-    # strip writes the current time into the PE header unless told a time;
-    # 0 is what the linker writes.
-    SOURCE_DATE_EPOCH=0 "$tools-strip" -o "$work/$file" "$work/$arch/ZelvoLauncher.exe" \
-        || die "cannot strip the $arch exe"
+    exe=$work/$arch/ZelvoLauncher.exe
     if [ -n "$pfx" ]; then
         sign=(osslsigncode sign -pkcs12 "$pfx" -h sha256 -n "Zelvo Disc Advanced Viewer")
         [ -z "$tsa" ] || sign+=(-ts "$tsa")
         # The password goes through a pipe, not the command line.
         if [ -n "$ZELVO_SIGN_PASSWORD" ]; then
             "${sign[@]}" -readpass <(printf '%s' "$ZELVO_SIGN_PASSWORD") \
-                -in "$work/$file" -out "$stage/$file" >"$work/sign.log" 2>&1
+                -in "$exe" -out "$stage/$file" >"$work/sign.log" 2>&1
         else
-            "${sign[@]}" -in "$work/$file" -out "$stage/$file" >"$work/sign.log" 2>&1
+            "${sign[@]}" -in "$exe" -out "$stage/$file" >"$work/sign.log" 2>&1
         fi || { cat "$work/sign.log" >&2; die "signing the $arch exe failed (above)"; }
     else
-        cp "$work/$file" "$stage/$file"
+        cp "$exe" "$stage/$file"
     fi
 done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/x86/CMakeCache.txt")
