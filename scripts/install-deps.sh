@@ -19,6 +19,8 @@ have xauth || need+=(xauth)
 have xdotool || need+=(xdotool)
 [ -e /usr/share/i18n/locales/ja_JP ] && have localedef || need+=(locales)  # the code page 932 tests
 [ -e /usr/lib/python3/dist-packages/pefile.py ] || need+=(python3-pefile)  # the exe checks
+have openssl || need+=(openssl)               # the release: certificate checks
+have osslsigncode || need+=(osslsigncode)     # the release: signing
 
 # A tiny i386 Linux program (exit(42) through int 0x80): whether this kernel
 # runs 32-bit programs at all. Some machines of this kind refuse them.
