@@ -190,6 +190,13 @@ def unescape_debugstr(s):
     return "".join(out)
 
 
+class WineStartError(RuntimeError):
+    def __init__(self, exe, error, stderr):
+        super().__init__("spawn.exe could not start %s (error %s); stderr:\n%s"
+                         % (exe, error, stderr[-2000:]))
+        self.error = error
+
+
 class RunResult:
     def __init__(self):
         self.created = False
@@ -456,13 +463,23 @@ class WinePrefix:
 
     # ---- running ----------------------------------------------------------
 
-    def run(self, args="", exe=None, argv0=None, env=None, unset=(), cwd=None,
-            kill_ms=None, kill_when=None, timeout=90, viewer_sleep_ms=None, show=None):
+    def run(self, args="", exe=None, **kw):
         """Run the launcher (Windows path exe) with the raw argument text args.
 
         argv0 replaces element 0 of the command line (default: the quoted
         exe path). kill_when(result) is polled while the launcher runs; once it
         returns true the launcher is terminated. Returns a RunResult."""
+        try:
+            return self._run_once(args, exe, **kw)
+        except WineStartError as e:
+            # Under load Wine now and then fails to start a process at all
+            # (ERROR_INTERNAL_ERROR) before any of its code runs: once more.
+            if e.error != 1359:
+                raise
+            return self._run_once(args, exe, **kw)
+
+    def _run_once(self, args="", exe=None, argv0=None, env=None, unset=(), cwd=None,
+                  kill_ms=None, kill_when=None, timeout=90, viewer_sleep_ms=None, show=None):
         self.runs += 1
         n = self.runs
         ctl = os.path.join(self.drive_c, "zelvo-e2e")
@@ -543,8 +560,7 @@ class WinePrefix:
         res.viewer = self._viewer_records(os.path.join(ctl, "viewer-%d.txt" % n),
                                           self.ansi or "latin-1")
         if not res.created and not res.timed_out:
-            raise RuntimeError("spawn.exe could not start %s (error %s); stderr:\n%s"
-                               % (exe, res.error, res.stderr[-2000:]))
+            raise WineStartError(exe, res.error, res.stderr)
         return res
 
     def hold_open(self, holdopen_exe, win_path, seconds=120):
