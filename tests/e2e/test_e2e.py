@@ -5,6 +5,8 @@ fresh state that WinePrefix.reset() restores. The medium of most tests is a
 disc in the optical drive E:, version 3.2.0.15."""
 
 import os
+import threading
+import time
 import unittest
 
 from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, MEDIA_VERSION, REPAIR_CAPTION,
@@ -607,6 +609,160 @@ class InterruptedInstallTests(E2ETest):
         else:
             self.assertViewerFrom(res, W.win(W.temp_copy))
             self.assertEqual(after, W.expected_copy(medium))
+
+
+class ConcurrentTests(E2ETest):
+    """A second launcher (a launch or /DELETE) starts while the first copies a
+    VIEWER tree that takes the shell about a second. Whatever the timing, no
+    copy folder may be left partial and no viewer may start from one."""
+    group = "concurrent"
+    FILES, SIZE = 300, 2048
+
+    def run_together(self, second_args, offset):
+        """A launch and, `offset` seconds after it has started, a second
+        launcher with second_args; both results once both have ended."""
+        results = {}
+
+        def run(key, args):
+            results[key] = W.run(args, exe=LAUNCHER_E, timeout=180)
+
+        runs = W.runs
+        first = threading.Thread(target=run, args=("first", ""))
+        first.start()
+        while W.runs == runs and first.is_alive():  # the first run has its number
+            time.sleep(0.005)
+        time.sleep(offset)
+        second = threading.Thread(target=run, args=("second", second_args))
+        second.start()
+        first.join()
+        second.join()
+        for key in ("first", "second"):
+            self.assertIn(key, results, "the %s run failed to start" % key)
+            self.assertEnded(results[key])
+            self.assertNoBox(results[key])
+        return results["first"], results["second"]
+
+    def assertNothingPartial(self, medium):
+        complete = W.expected_copy(medium)
+        for folder in (W.shared_copy, W.temp_copy):
+            held = snapshot(folder)
+            self.assertTrue(held in (None, complete), "a partial copy in %s: %d of %d entries"
+                            % (folder, len(held or {}), len(complete)))
+        for base in (W.shared_base, W.temp_base):
+            if os.path.isdir(base):
+                self.assertNotIn(COPY_NAME + ".partial", os.listdir(base), "leftover in " + base)
+
+    def assertNextLaunchUses(self, copy, medium):
+        res = W.run("", exe=LAUNCHER_E, timeout=180)
+        self.assertEnded(res)
+        self.assertViewerFrom(res, W.win(copy))
+        self.assertTrue(snapshot(copy) == W.expected_copy(medium), "incomplete " + copy)
+
+    def test_two_launches(self):
+        # (where the copy goes, an out-of-date shared copy before, seconds between the starts)
+        cases = [
+            ("shared", False, 0.1),  # the second starts before the first copies
+            ("shared", False, 0.5),  # ... while it copies
+            ("shared", False, 1.0),  # ... near the end of the copy
+            ("temp", False, 0.5),    # the temp location is the target
+            ("shared", True, 0.5),   # an out-of-date shared copy is being replaced
+        ]
+        for where, stale, offset in cases:
+            with self.subTest(where=where, stale=stale, offset=offset):
+                W.reset()
+                medium = W.medium_on("e", big_files=self.FILES, big_size=self.SIZE)
+                if where == "shared":
+                    W.make_shared_writable()
+                if stale:
+                    W.make_copy(W.shared_copy, OLD)
+                first, second = self.run_together("", offset)
+                self.assertNothingPartial(medium)
+                self.assertStartedFromCompleteCopy(first, medium)
+                self.assertStartedFromCompleteCopy(second, medium)
+                self.assertNextLaunchUses(W.shared_copy if where == "shared" else W.temp_copy, medium)
+
+    def test_delete_during_a_launch(self):
+        for offset in (0.3, 0.8):
+            with self.subTest(offset=offset):
+                W.reset()
+                medium = W.medium_on("e", big_files=self.FILES, big_size=self.SIZE)
+                W.make_shared_writable()
+                launch, delete = self.run_together("/DELETE", offset)
+                self.assertNoViewer(delete)
+                self.assertNothingPartial(medium)
+                if (snapshot(W.shared_copy) is None and launch.viewer
+                        and launch.viewer[0]["cmd"].startswith('"C:')):
+                    # started from the complete copy, which /DELETE removed afterwards
+                    self.assertViewerFrom(launch, W.win(W.shared_copy))
+                else:
+                    self.assertStartedFromCompleteCopy(launch, medium)
+                self.assertNextLaunchUses(W.shared_copy, medium)
+
+
+class ViewerFallbackTests(E2ETest):
+    """The viewer starts from the medium when the chosen copy's viewer cannot
+    be started, and when the medium's path is outside the ANSI code page
+    (Wine's is 1252 here, which has no Ł)."""
+    group = "viewer_fallback"
+    POLISH = "Badania \u0141\u00f3d\u017a"  # "Badania Łódź"
+
+    def test_copy_whose_viewer_cannot_start(self):
+        cases = [
+            ("missing", None),             # quarantined by a scanner
+            ("not a program", b"\0" * 4096),  # damaged
+        ]
+        for name, viewer_bytes in cases:
+            with self.subTest(name):
+                W.reset()
+                W.medium_on("e")
+                W.make_shared_writable()
+                W.make_copy(W.shared_copy, MEDIA_VERSION, viewer=viewer_bytes is not None)
+                if viewer_bytes is not None:
+                    write(os.path.join(W.shared_copy, "VIEWER", "bin", "KiroZelvo.exe"), viewer_bytes)
+                before = snapshot(W.shared_copy)
+                res = W.run("", exe=LAUNCHER_E)
+                self.assertEnded(res)
+                self.assertViewerFrom(res, "E:")
+                self.assertEqual(snapshot(W.shared_copy), before, "the copy is left as it was")
+
+    def medium_outside_code_page(self, letter):
+        root = W.make_medium(os.path.join(W.root, "media", letter, self.POLISH))
+        W.map_drive(letter, os.path.dirname(root))
+        return "%s:\\%s" % (letter.upper(), self.POLISH)
+
+    def test_medium_in_a_folder_outside_the_code_page(self):
+        def wide(record, key):
+            # written as UTF-8 by the stand-in viewer, read back as Latin-1
+            return record[key].encode("latin-1").decode("utf-8")
+
+        for letter, drive in (("d", "fixed"), ("e", "optical")):
+            with self.subTest(drive):
+                W.reset()
+                W.make_shared_writable()
+                root = self.medium_outside_code_page(letter)
+                before = self.all_locations()
+                res = W.run("", exe=root + "\\VIEWER\\bin\\ZelvoLauncher.exe")
+                self.assertEnded(res)
+                cmd, cwd = viewer_command(root, root)
+                self.assertEqual(len(res.viewer), 1, res.viewer)
+                v = res.viewer[0]
+                self.assertEqual((wide(v, "wcmd"), wide(v, "wcwd")), (cmd, cwd))
+                self.assertEqual((v["flags"], v["show"]), ("1", "5"))
+                self.assertEqual(self.all_locations(), before, "no copy location is touched")
+
+    def test_delete_and_repair_from_such_a_medium(self):
+        launcher = self.medium_outside_code_page("e") + "\\VIEWER\\bin\\ZelvoLauncher.exe"
+        W.make_shared_writable()
+        W.make_copy(W.shared_copy, OLD)
+        res = W.run("/DELETE", exe=launcher)
+        self.assertEnded(res)
+        self.assertNoViewer(res)
+        self.assertIsNone(snapshot(W.shared_copy), "/DELETE needs no medium path")
+
+        res = W.run("/REPAIR", exe=launcher)
+        self.assertEqual(res.boxes, [(REPAIR_CAPTION, REPAIR_TEXT)])
+        self.assertNoViewer(res)
+        self.assertIsNone(snapshot(W.shared_copy), "nothing is copied from such a medium")
 
 
 if __name__ == "__main__":
