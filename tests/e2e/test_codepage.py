@@ -39,12 +39,11 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # keep the source tree clean
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, WinePrefix,  # noqa: E402
+from zelvo_e2e import (HELP_CAPTION, HELP_TEXT, LauncherTestCase, WinePrefix,  # noqa: E402
                        remove, snapshot, viewer_command, wine_program, write)
 
 W = None
@@ -165,20 +164,13 @@ def medium(host_root, launcher_name="ZelvoLauncher.exe", stamp_name="Version.txt
     return host_root
 
 
-class CodePageTest(unittest.TestCase):
+class CodePageTest(LauncherTestCase):
     group = "codepage"
-    maxDiff = None
 
     def setUp(self):
         if SKIP_REASON:
             self.skipTest(SKIP_REASON)
         W.reset()
-
-    def assertEnded(self, res):
-        self.assertFalse(res.timed_out, "launcher or viewer did not end: %r" % res)
-        self.assertFalse(res.killed)
-        self.assertIsNotNone(res.exit_code)
-        self.assertLess(res.exit_code, 0xC0000000, "launcher crashed: %r" % res)
 
     def assertViewerFrom(self, res, folder_win, media_root_win):
         """Exactly one viewer start, of KiroZelvo.exe in folder_win, with the

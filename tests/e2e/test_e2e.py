@@ -10,7 +10,7 @@ import time
 import unittest
 
 from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, MEDIA_VERSION, REPAIR_CAPTION,
-                       REPAIR_TEXT, WinePrefix, snapshot, viewer_command, write)
+                       REPAIR_TEXT, LauncherTestCase, WinePrefix, snapshot, viewer_command, write)
 
 W = None
 
@@ -36,19 +36,11 @@ def tearDownModule():
         W.stop()
 
 
-class E2ETest(unittest.TestCase):
+class E2ETest(LauncherTestCase):
     group = None
-    maxDiff = None
 
     def setUp(self):
         W.reset()
-
-    # The launcher ends normally whatever happens; a crash shows as an NTSTATUS.
-    def assertEnded(self, res):
-        self.assertFalse(res.timed_out, "launcher or viewer did not end: %r" % res)
-        self.assertFalse(res.killed)
-        self.assertIsNotNone(res.exit_code)
-        self.assertLess(res.exit_code, 0xC0000000, "launcher crashed: %r" % res)
 
     def assertNoBox(self, res):
         self.assertEqual(res.boxes, [], "unexpected message box")

@@ -36,6 +36,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 SKIP_CODE = 77
 COPY_NAME = "Zelvo Disc 11"
@@ -188,6 +189,18 @@ def unescape_debugstr(s):
         out.append(c)
         i += 1
     return "".join(out)
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Expectations every group of end-to-end tests shares."""
+    maxDiff = None
+
+    # The launcher ends normally whatever happens; a crash shows as an NTSTATUS.
+    def assertEnded(self, res):
+        self.assertFalse(res.timed_out, "launcher or viewer did not end: %r" % res)
+        self.assertFalse(res.killed)
+        self.assertIsNotNone(res.exit_code)
+        self.assertLess(res.exit_code, 0xC0000000, "launcher crashed: %r" % res)
 
 
 class WineStartError(RuntimeError):

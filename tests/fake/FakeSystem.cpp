@@ -168,6 +168,43 @@ void AppendCodePage932(uint32_t c, std::string& out, bool& defaulted, const std:
     defaulted = true;
 }
 
+// Wide text as ANSI text in a code page (1252 taken as Latin-1); characters the
+// code page lacks become `fallback`.
+std::string ToAnsi(const wchar_t* text, size_t count, UINT codePage, const std::string& fallback, bool& defaulted)
+{
+    std::string out;
+    defaulted = false;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t c = (uint32_t)text[i];
+        if (codePage == 932) {
+            AppendCodePage932(c, out, defaulted, fallback);
+        } else if (c < 0x100) {
+            out += (char)c;
+        } else {
+            out += fallback;
+            defaulted = true;
+        }
+    }
+    return out;
+}
+
+// GetModuleFileNameA/W: the path, cut to fit the buffer as Windows cuts it.
+template <typename Char>
+DWORD CopyModulePath(const std::basic_string<Char>& path, Char* buffer, DWORD size)
+{
+    if (size == 0)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (path.size() < size) {
+        std::copy(path.c_str(), path.c_str() + path.size() + 1, buffer);
+        M().lastError = 0;
+        return (DWORD)path.size();
+    }
+    std::copy(path.data(), path.data() + size - 1, buffer);
+    buffer[size - 1] = 0;
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+}
+
 // One character of multibyte text: a byte, or a lead and a trail byte.
 unsigned NextCharacter(const unsigned char*& s, UINT codePage, bool fold)
 {
@@ -223,18 +260,8 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
     if (hModule)
         return Fail(ERROR_MOD_NOT_FOUND);
     const Machine& m = M();
-    std::wstring path = m.modulePathWide.empty() ? Widen(m.modulePath, m.codePage) : m.modulePathWide;
-    if (nSize == 0)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    if (path.size() < nSize) {
-        std::wmemcpy(lpFilename, path.c_str(), path.size() + 1);
-        M().lastError = 0;
-        return (DWORD)path.size();
-    }
-    std::wmemcpy(lpFilename, path.data(), nSize - 1);
-    lpFilename[nSize - 1] = L'\0';
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return nSize;
+    return CopyModulePath(m.modulePathWide.empty() ? Widen(m.modulePath, m.codePage) : m.modulePathWide,
+                          lpFilename, nSize);
 }
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
@@ -243,28 +270,12 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
         return 0;
     if (hModule)
         return Fail(ERROR_MOD_NOT_FOUND);
-    std::string path = M().modulePath;
-    if (!M().modulePathWide.empty()) {  // letters the code page lacks become '?'
-        bool defaulted = false;
-        path.clear();
-        for (wchar_t c : M().modulePathWide) {
-            if (M().codePage == 932)
-                AppendCodePage932((uint32_t)c, path, defaulted, "?");
-            else
-                path += c < 0x100 ? (char)c : '?';
-        }
-    }
-    if (nSize == 0)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    if (path.size() < nSize) {
-        std::memcpy(lpFilename, path.c_str(), path.size() + 1);
-        M().lastError = 0;
-        return (DWORD)path.size();
-    }
-    std::memcpy(lpFilename, path.data(), nSize - 1);
-    lpFilename[nSize - 1] = '\0';
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return nSize;
+    const Machine& m = M();
+    if (m.modulePathWide.empty())
+        return CopyModulePath(m.modulePath, lpFilename, nSize);
+    bool defaulted;  // letters the code page lacks become '?'
+    return CopyModulePath(ToAnsi(m.modulePathWide.data(), m.modulePathWide.size(), m.codePage, "?", defaulted),
+                          lpFilename, nSize);
 }
 
 LPWSTR GetCommandLineW(void)
@@ -493,20 +504,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD, LPCWCH lpWideCharStr, int cchWideC
     if (codePage != 1252 && codePage != 932)
         return Fail(ERROR_INVALID_PARAMETER);
     size_t count = cchWideChar < 0 ? std::wcslen(lpWideCharStr) + 1 : (size_t)cchWideChar;
-    std::string fallback = lpDefaultChar ? std::string(lpDefaultChar) : "?";
-    std::string out;
-    bool defaulted = false;
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t c = (uint32_t)lpWideCharStr[i];
-        if (codePage == 932) {
-            AppendCodePage932(c, out, defaulted, fallback);
-        } else if (c < 0x100) {
-            out += (char)c;
-        } else {
-            out += fallback;
-            defaulted = true;
-        }
-    }
+    bool defaulted;
+    std::string out = ToAnsi(lpWideCharStr, count, codePage, lpDefaultChar ? lpDefaultChar : "?", defaulted);
     if (lpUsedDefaultChar)
         *lpUsedDefaultChar = defaulted ? TRUE : FALSE;
     if (cbMultiByte == 0)
