@@ -75,6 +75,15 @@ struct Injection {
     DWORD error;
     bool throws;
     Throw what;
+    std::string argContains = "";  // only calls whose logged argument holds this
+};
+
+// Calls held up for a while: they fail until the clock reaches `until`.
+struct HoldUp {
+    std::string function;
+    std::string argContains;
+    DWORD error;
+    ULONGLONG until;
 };
 
 struct MutexState {
@@ -108,6 +117,7 @@ struct Machine {
     int shellError = 0;
     bool shellErrorPerform = false;
     UINT shellErrorFunc = 0;
+    bool shellDropsFileErrors = false;
 
     DWORD lastError = 0;
     UINT tempCounter = 0;
@@ -122,7 +132,9 @@ struct Machine {
     int badHandleCloses = 0;
     int badLocalFrees = 0;
 
+    ULONGLONG clock = 0;  // milliseconds slept so far
     std::vector<Injection> injections;
+    std::vector<HoldUp> holdUps;
     std::vector<CallRecord> calls;
     std::vector<ProcessRecord> processes;
     std::vector<MessageBoxRecord> messageBoxes;

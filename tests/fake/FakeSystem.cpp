@@ -549,7 +549,11 @@ UINT GetACP(void)
     return M().codePage;
 }
 
-void Sleep(DWORD) { Enter("Sleep", ""); }
+void Sleep(DWORD dwMilliseconds)
+{
+    Enter("Sleep", std::to_string(dwMilliseconds));
+    M().clock += dwMilliseconds;
+}
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {

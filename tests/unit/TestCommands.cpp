@@ -91,8 +91,10 @@ protected:
 
     void ExpectNoLeftovers()
     {
-        for (const std::string& folder : {kShared, kTemp, kAnn, kBob})
+        for (const std::string& folder : {kShared, kTemp, kAnn, kBob}) {
             EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder;
+            EXPECT_FALSE(fake::Exists(folder + ".deleting")) << folder;
+        }
     }
 
     // The viewer was started once, from `folder`, with the medium's root as data.
@@ -308,7 +310,7 @@ TEST_F(LaunchTest, AnExceptionWhileDeletingOneStaleCopyStopsNothingElse)
         MakeCopy(kAnn, kOld);
         MakeCopy(kBob, kOld);
         // The stale list is shared, temp, ann, bob; the temp copy's deletion throws.
-        fake::ThrowFromCall("SHFileOperationA", 2, what);
+        fake::ThrowFromCallOn("MoveFileA", kTemp + " -> ", what);
         fresh.RunLaunch();
 
         ExpectHeld(kTemp, Held::Old);
@@ -434,7 +436,10 @@ TEST_F(DeleteTest, EveryCandidateIsListedAndDeleted)
 
     Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\" /DELETE");
 
-    EXPECT_EQ(Deleted(), (std::vector<std::string>{kShared, kShared + ".partial", kTemp, publicProfile, kAnn, kBob,
+    // A copy leaves under another name before the shell deletes it; a folder
+    // that is not there is handed to the shell as it is.
+    EXPECT_EQ(Deleted(), (std::vector<std::string>{kShared + ".deleting", kShared + ".partial", kTemp + ".deleting",
+                                                   publicProfile, kAnn + ".deleting", kBob + ".deleting",
                                                    kBob + ".partial"}));
     for (const std::string& folder : {kShared, kTemp, kAnn, kBob, publicProfile}) {
         EXPECT_FALSE(fake::Exists(folder)) << folder;
@@ -455,7 +460,7 @@ TEST_F(DeleteTest, WithoutTheAllUsersFolderOnlyTheTempCopyGoes)
     fake::UnsetEnv("PUBLIC");
     app.RunDelete();
 
-    EXPECT_EQ(Deleted(), std::vector<std::string>{kTemp});
+    EXPECT_EQ(Deleted(), std::vector<std::string>{kTemp + ".deleting"});
     ExpectHeld(kTemp, Held::Nothing);
     ExpectHeld(kShared, Held::Old);
     ExpectHeld(kAnn, Held::Old);
@@ -468,7 +473,7 @@ TEST_F(DeleteTest, AnExceptionWhileDeletingOneCopyStopsNothingElse)
     MakeCopy(kTemp, kOld);
     MakeCopy(kAnn, kOld);
     MakeCopy(kBob, kOld);
-    fake::ThrowFromCall("SHFileOperationA", 2, fake::Throw::Fake);  // the temp copy
+    fake::ThrowFromCallOn("MoveFileA", kTemp + " -> ", fake::Throw::Fake);  // the temp copy
     app.RunDelete();
 
     ExpectHeld(kShared, Held::Nothing);
@@ -528,6 +533,7 @@ TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
     const struct {
         const char* name;
         std::function<void(CommandTest&)> arrange;
+        bool oldCopyStays = false;  // a folder whose entries cannot be renamed keeps its copy whole
     } cases[] = {
         {"removable medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOVABLE); }},
         {"network medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOTE); }},
@@ -536,7 +542,8 @@ TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
              t.Medium("E:", DRIVE_CDROM);
              SharedNotWritable();
              fake::SetFolderWritable(kTempBase, false);
-         }},
+         },
+         true},
         {"up-to-date shared copy survives the deletion",
          [](CommandTest& t) {
              t.Medium("E:", DRIVE_CDROM);
@@ -568,9 +575,11 @@ TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
 
         ExpectRepairMessage();
         EXPECT_TRUE(fake::Processes().empty()) << "a repair never starts the viewer";
-        // The old copy was deleted before anything could fail (its folder
-        // stays only where the temp folder is not writable).
-        EXPECT_FALSE(fake::Exists(kTemp + "\\VIEWER\\bin\\Version.txt"));
+        // The old copy was deleted before anything could fail, or stays whole.
+        if (c.oldCopyStays)
+            ExpectHeld(kTemp, Held::Old);
+        else
+            ExpectHeld(kTemp, Held::Nothing);
     }
 }
 
@@ -681,3 +690,124 @@ TEST_F(CopyLockTest, EachCommandWithTheLockFreeWaitedForAbandonedOrKept)
         EXPECT_EQ(fake::OpenMutexHandles(), 0);
     }
 }
+
+// ---- A copy folder only ever holds a whole copy --------------------------------
+//
+// Faults that the shell does not report, copies in use and leftovers: after
+// each, no copy folder holds a half copy, and nothing is copied for nothing.
+
+namespace {
+
+const std::string kOtherTemp = "D:\\Temp\\Zelvo Disc 11";
+
+// The old viewer runs from the copy, with the companion it started: a file
+// that the shell's delete reaches last is held open without delete sharing.
+void InUse(const std::string& copyFolder)
+{
+    fake::HoldOpenExternally(copyFolder + "\\kiro\\KiroPageHolder.exe", GENERIC_READ, FILE_SHARE_READ);
+}
+
+// Leftovers of a killed installation and a stopped deletion, 40 KiB each.
+void Leftovers(const std::string& copyFolder)
+{
+    fake::AddFile(copyFolder + ".partial\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+    fake::AddFile(copyFolder + ".deleting\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+}
+
+struct WholeCopyCase {
+    const char* name;
+    std::function<void()> arrange;  // after the disc in E: and an old shared copy
+    std::wstring command;
+    std::string viewerFrom;  // "" when no viewer starts
+    bool copies;             // a shell copy or move runs
+    Held shared;             // the shared copy folder afterwards
+};
+
+void PrintTo(const WholeCopyCase& c, std::ostream* os) { *os << c.name; }
+
+const WholeCopyCase kWholeCopyCases[] = {
+    // The old viewer runs from the copy a newer disc replaces: Windows refuses
+    // to rename it away, so it stays whole and nothing is copied.
+    {"OldCopyInUse", [] { InUse(kShared); }, L"", "E:", false, Held::Old},
+    // An up-to-date copy on another volume is not moved where the old copy cannot be cleared.
+    {"MoveTargetInUse",
+     [] {
+         fake::AddDrive("D:", DRIVE_FIXED);
+         fake::AddFolder("D:\\Temp");
+         fake::SetTempPath("D:\\Temp\\");
+         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
+         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
+         fake::AddFile(kOtherTemp + "\\kiro\\KiroPageHolder.exe", std::string(600, 'H'));
+         InUse(kShared);
+     },
+     L"", kOtherTemp, false, Held::Old},
+    // "/DELETE" leaves a copy in use whole.
+    {"DeleteCopyInUse", [] { InUse(kShared); }, L" /DELETE", "", false, Held::Old},
+    // A second launcher (or a scanner) reads the disc's stamp at the same
+    // moment: the old copy is still seen as old, and replaced.
+    {"DiscStampReadByAnother",
+     [] { fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ); }, L"", kShared,
+     true, Held::FromMedium},
+    // ... or an up-to-date copy's stamp: the copy is used, not made again.
+    {"CopyStampReadByAnother",
+     [] {
+         fake::AddFile(kShared + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
+         fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ);
+     },
+     L"", kShared, false, Held::Current},
+    // Too little room but for the leftovers: they go first, then the copy fits.
+    {"LeftoversOnANearlyFullDisk",
+     [] {
+         fake::Remove(kShared);
+         Leftovers(kShared);
+         fake::SetDriveFreeBytes("C:", 1000);
+     },
+     L"", kShared, true, Held::FromMedium},
+    // A scanner holds up the final rename for 2 seconds.
+    {"RenameHeldUpBriefly", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_SHARING_VIOLATION, 2000); },
+     L"", kShared, true, Held::FromMedium},
+    // ... and past 10 seconds: the installation fails.
+    {"RenameHeldUpTooLong", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_ACCESS_DENIED, 10400); },
+     L"", "E:", true, Held::Nothing},
+    // A scratched file that nobody can read: the shell leaves it out and reports success (Wine).
+    {"UnreadableMediumFile",
+     [] {
+         fake::SetShellDropsFileErrors(true);
+         fake::HoldOpenExternally("E:\\VIEWER\\help\\img\\logo.png", GENERIC_READ, 0);
+     },
+     L"", "E:", true, Held::Nothing},
+};
+
+class WholeCopyTest : public CommandTest, public ::testing::WithParamInterface<WholeCopyCase>
+{
+};
+
+TEST_P(WholeCopyTest, NoHalfCopyAndNothingCopiedForNothing)
+{
+    const WholeCopyCase& c = GetParam();
+    MakeMedium();
+    MakeCopy(kShared, kOld);
+    c.arrange();
+    auto sourceBefore = fake::Exists(kOtherTemp) ? fake::Snapshot(kOtherTemp) : Layout{};
+
+    Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + c.command);
+
+    if (c.viewerFrom.empty())
+        EXPECT_TRUE(fake::Processes().empty());
+    else
+        ExpectViewerFrom(c.viewerFrom);
+    ExpectHeld(kShared, c.shared);
+    ExpectNoLeftovers();
+    bool copied = false;
+    for (const auto& op : fake::ShellOps())
+        copied = copied || op.func == FO_COPY || op.func == FO_MOVE;
+    EXPECT_EQ(copied, c.copies);
+    if (!sourceBefore.empty()) {
+        EXPECT_EQ(fake::Snapshot(kOtherTemp), sourceBefore) << "the copy to be moved stays whole where it was";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFault, WholeCopyTest, ::testing::ValuesIn(kWholeCopyCases),
+                         [](const ::testing::TestParamInfo<WholeCopyCase>& info) { return info.param.name; });
+
+}  // namespace
