@@ -297,6 +297,14 @@ def check_launcher(tree, rep, allow_x64):
         rep.error(path, "not a Windows program (%s): put the ZelvoLauncher.exe of a release there" % x)
         return
     machine = pe.FILE_HEADER.Machine
+    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    strings = {}
+    for block in (b for info in getattr(pe, "FileInfo", []) for b in info):
+        for table in getattr(block, "StringTable", []):
+            strings.update((k.decode("utf-8", "replace"), v.decode("utf-8", "replace"))
+                           for k, v in table.entries.items())
+    record = "; ".join("%s: %s" % kv for kv in sorted(strings.items())) or "none"
+    rep.note("launcher: a %s program; version record: %s" % (MACHINES.get(machine, hex(machine)), record))
     if machine == 0x8664 and allow_x64:
         rep.warning(path, "the 64-bit launcher: this disc starts nothing on 32-bit Windows")
     elif machine == 0x8664:
@@ -308,16 +316,9 @@ def check_launcher(tree, rep, allow_x64):
     if pe.OPTIONAL_HEADER.Subsystem != 2:
         rep.error(path, "not a Windows GUI program (subsystem %d): put the ZelvoLauncher.exe of a "
                   "release here" % pe.OPTIONAL_HEADER.Subsystem)
-    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
-    strings = {}
-    for block in (b for info in getattr(pe, "FileInfo", []) for b in info):
-        for table in getattr(block, "StringTable", []):
-            strings.update((k.decode("utf-8", "replace"), v.decode("utf-8", "replace"))
-                           for k, v in table.entries.items())
-    record = "; ".join("%s: %s" % kv for kv in sorted(strings.items())) or "none"
-    rep.note("launcher: %s, version record: %s" % (MACHINES.get(machine, hex(machine)), record))
-    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
-    if security.Size == 0:
+    dirs = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+    security = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+    if len(dirs) <= security or dirs[security].Size == 0:
         rep.warning(path, "not signed: Windows names no publisher for it; sign the release "
                     "(ZELVO_SIGN_PFX, see scripts/release.sh)")
     else:

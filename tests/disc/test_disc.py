@@ -170,7 +170,7 @@ class CheckTests(unittest.TestCase):
         r = disc("check", make_layout(os.path.join(WORK, "described")))
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertIn("stamp: 3.2.0.15 (VIEWER\\bin\\Version.txt)", r.stdout)
-        self.assertIn("launcher: 32-bit x86", r.stdout)
+        self.assertIn("launcher: a 32-bit x86 program", r.stdout)
         self.assertIn("launcher: signed", r.stdout)
         self.assertIn("fits a 74-minute CD (cd74)", r.stdout)
 

@@ -4,14 +4,10 @@ Windows reads) and laid out read-only in the optical drive E:."""
 
 import os
 import shutil
-import subprocess
-import sys
 
-from zelvo_e2e import LauncherTestCase, WinePrefix, snapshot, viewer_command, write
+from zelvo_e2e import (AUTORUN, LauncherTestCase, WinePrefix, disc_from_image, snapshot,
+                       viewer_command, write)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-DISC = os.path.join(HERE, "..", "..", "scripts", "disc.py")
-AUTORUN = "[autorun]\r\nopen=VIEWER\\bin\\ZelvoLauncher.exe\r\nicon=VIEWER\\bin\\ZelvoLauncher.exe,0\r\n"
 W = None
 
 
@@ -31,27 +27,6 @@ def tearDownModule():
         W.stop()
 
 
-def disc_from_image(w, layout, letter="e"):
-    """Makes the image of a layout with disc.py, reads its Joliet tree back
-    with xorriso into a read-only folder (a read-only tmpfs where this
-    machine allows) and puts that in the drive. Returns the image's output."""
-    iso = layout.rstrip("/") + ".iso"
-    args = ["--allow-x64"] if w.arch == "x64" else []
-    r = subprocess.run([sys.executable, DISC, "image", layout, iso] + args,
-                       capture_output=True, text=True)
-    if r.returncode:
-        raise AssertionError("disc.py image failed:\n" + r.stdout + r.stderr)
-    drive = w.mount_tmpfs("disc-" + letter, "16m") or os.path.join(w.root, "media", letter)
-    subprocess.run(["xorriso", "-no_rc", "-osirrox", "on", "-read_fs", "norock", "-indev", iso,
-                    "-extract", "/", drive], check=True, capture_output=True)
-    os.remove(iso)
-    subprocess.run(["chmod", "-R", "a-w", drive], check=True)
-    if drive.startswith(os.path.join(w.root, "mnt")):
-        w.remount_read_only(drive)
-    w.map_drive(letter, drive)
-    return drive
-
-
 class DiscImageTests(LauncherTestCase):
     group = "disc_image"
 
@@ -63,7 +38,7 @@ class DiscImageTests(LauncherTestCase):
     def test_launches_from_the_image(self):
         layout = W.make_medium(os.path.join(W.root, "outside", "layout"))
         write(os.path.join(layout, "autorun.inf"), AUTORUN)
-        drive = disc_from_image(W, layout)
+        drive, _ = disc_from_image(W, layout)
         self.assertEqual(snapshot(drive), snapshot(layout), "the image's Joliet tree is not the layout")
 
         first = W.run("", exe="E:\\VIEWER\\bin\\ZelvoLauncher.exe")
