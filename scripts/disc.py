@@ -234,8 +234,8 @@ def version_numbers(text):
 
 def check_stamp(tree, rep):
     bin_ = tree.find(LAUNCHER[:2])
-    stamps = [c for c in (bin_.children if bin_ else [])
-              if len(c.name) >= 11 and c.name.lower().startswith("version") and c.name.lower().endswith(".txt")]
+    names = [(c, c.name.lower()) for c in (bin_.children if bin_ else [])]
+    stamps = [c for c, n in names if len(n) >= 11 and n.startswith("version") and n.endswith(".txt")]
     fix = "put the viewer's version, such as 3.2.0.15, into VIEWER\\bin\\Version.txt"
     if not stamps:
         rep.error("VIEWER\\bin", "no Version*.txt: copies made from this disc carry no stamp and are "
@@ -423,9 +423,11 @@ def check_size(tree, rep, medium):
         rep.error(None, "%s do not fit on a single-layer DVD (%s): leave data out"
                   % (mb(total), mb(MEDIA["dvd5"][0])))
     elif medium:
-        rep.note("size: %s of the %s of %s (%s)" % (mb(total), mb(MEDIA[medium][0]), MEDIA[medium][1], medium))
+        rep.note("size: %s of the %s of %s (%s)"
+                 % (mb(total), mb(MEDIA[medium][0]), MEDIA[medium][1], medium))
     else:
-        rep.note("size: %s, fits %s (%s), the smallest medium it fits" % (mb(total), MEDIA[fits[0]][1], fits[0]))
+        rep.note("size: %s, fits %s (%s), the smallest medium it fits"
+                 % (mb(total), MEDIA[fits[0]][1], fits[0]))
 
 
 def check(tree, rep, medium=None, allow_x64=False):

@@ -101,9 +101,10 @@ class CheckTests(unittest.TestCase):
         ("nothing", None, [], [], 0),
         ("no stamp", remove("VIEWER/bin/Version.txt"), [],
          ["VIEWER\\bin: error: no Version*.txt"], 1),
-        ("the stamp after the 260 bytes the launcher reads", write("VIEWER/bin/Version.txt", " " * 260 + "3.2"),
-         [], ["Version.txt: warning: the launcher reads only its first 260 bytes",
-              "Version.txt: error: no version within the first 260 bytes"], 1),
+        ("the stamp after the 260 bytes the launcher reads",
+         write("VIEWER/bin/Version.txt", " " * 260 + "3.2"), [],
+         ["Version.txt: warning: the launcher reads only its first 260 bytes",
+          "Version.txt: error: no version within the first 260 bytes"], 1),
         # Upper case comes first on the disc, so the launcher reads the empty stamp.
         ("an empty stamp listed first", write("VIEWER/bin/VERSION0.txt", "\r\n"), [],
          ["Version.txt: warning: the launcher reads only the first stamp, VERSION0.txt",
@@ -126,7 +127,8 @@ class CheckTests(unittest.TestCase):
          ["error: not a Windows GUI program (subsystem 3)", "warning: not signed"], 1),
         ("unsigned launcher", replace_launcher("x86"), [], ["ZelvoLauncher.exe: warning: not signed"], 0),
         ("no autorun.inf", remove("autorun.inf"), [],
-         ["autorun.inf: warning: missing: nothing starts when the disc is inserted; put in it: [autorun]"], 0),
+         ["autorun.inf: warning: missing: nothing starts when the disc is inserted; put in it: "
+          "[autorun], open=VIEWER\\bin\\ZelvoLauncher.exe"], 0),
         ("autorun.inf without its section", write("autorun.inf", AUTORUN.replace("[autorun]", "[AutoPlay]")),
          [], ["autorun.inf: error: has no [autorun] section"], 1),
         ("open= on a wrong path", write("autorun.inf", AUTORUN.replace("open=VIEWER\\", "open=")), [],
@@ -141,7 +143,8 @@ class CheckTests(unittest.TestCase):
          ["error: a name of 65 characters"], 1),
         ("a path of 241 characters", write("DATA/" + "/".join(["d" * 59] * 3) + "/" + "f" * 56, "x"), [],
          ["error: a path of 241 characters"], 1),
-        ("a character Windows forbids", write("DATA/a?b.img", "x"), [], ["DATA\\a?b.img: error: holds '?'"], 1),
+        ("a character Windows forbids", write("DATA/a?b.img", "x"), [],
+         ["DATA\\a?b.img: error: holds '?'"], 1),
         ("a trailing dot", write("DATA/notes.", "x"), [], ["DATA\\notes.: error: ends in a dot"], 1),
         ("a device name", write("DATA/aux.txt", "x"), [], ["DATA\\aux.txt: error: a device name"], 1),
         ("a symbolic link", lambda d: os.symlink("study.img", os.path.join(d, "DATA", "link.img")), [],
@@ -240,7 +243,8 @@ class ImageTests(unittest.TestCase):
         put(os.path.join(fake, "xorriso"), '#!/bin/sh\nwhile [ "$1" != -o ]; do shift; done\n'
             'head -c 100000 /dev/zero >"$2"\nexit 5\n')
         os.chmod(os.path.join(fake, "xorriso"), 0o755)
-        for path, says in ((fake + ":/usr/bin:/bin", "xorriso failed (exit code 5)"), (self.out, "xorriso is not installed")):
+        for path, says in ((fake + ":/usr/bin:/bin", "xorriso failed (exit code 5)"),
+                           (self.out, "xorriso is not installed")):
             with self.subTest(says):
                 r = disc("image", self.layout, self.iso, path=path)
                 self.assertEqual(r.returncode, 1, r.stdout)
