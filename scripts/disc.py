@@ -151,6 +151,9 @@ class Image(Tree):
         for rec in self.iso.list_children(joliet_path="/" + "/".join(d.path)):
             if rec.is_dot() or rec.is_dotdot():
                 continue
+            if d.children and d.children[-1].name == self.joliet_name(rec) and not rec.is_dir():
+                d.children[-1].size += rec.get_data_length()   # a further extent of a big file
+                continue
             e = self.add(d, self.joliet_name(rec), "dir" if rec.is_dir() else "file",
                          0 if rec.is_dir() else rec.get_data_length())
             if e.kind == "dir":
