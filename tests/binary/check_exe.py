@@ -7,19 +7,33 @@ Reads the PE file with pefile (Debian: python3-pefile) and verifies that the
 executable
   - is built for the expected machine,
   - is a windowed (GUI) program, not a console one,
-  - imports only system DLLs that every Windows has, so nothing from the
-    compiler's runtime (libstdc++, libgcc, libwinpthread) has to travel with it,
+  - imports only functions of the reviewed list xp_imports.txt, each one in
+    Windows XP: KERNEL32 and msvcrt at start, user32 and shell32 only
+    delay-loaded; so nothing of the compiler's runtime (libstdc++, libgcc,
+    libwinpthread) has to travel with it, and a newer toolchain cannot slip
+    in a function that XP lacks,
   - carries no symbol table and no debug sections (it is stripped),
-  - carries exactly one icon group whose images are all present, and exactly
-    one version record naming the product,
-  - carries no manifest, dialog or string table.
+  - is at most 160 KB (every start reads all of it from the disc),
+  - is copied to the paging file when run from a disc (the PE flag
+    REMOVABLE_RUN_FROM_SWAP, set after linking) and its header checksum is
+    up to date,
+  - is hardened: ASLR, DEP and terminal-server aware; 64-bit: high-entropy
+    ASLR; 32-bit: no SEH handlers; no section both writable and executable,
+  - carries exactly one icon group whose images are all present, exactly
+    one version record naming the product, and the manifest (asInvoker in
+    the form Windows XP can read, the Windows versions from Vista to 11,
+    Common Controls 6, system DPI awareness),
+  - carries no dialog or string table.
 
 Prints one line per check and exits 1 when any check fails, 2 when the file
 cannot be read as a PE file at all.
 """
 
+import os
+import re
 import struct
 import sys
+import xml.etree.ElementTree as ET
 
 try:
     import pefile
@@ -29,12 +43,30 @@ except ImportError:  # Debian's package lives with the system's python3
 
 MACHINES = {'x86': 0x014C, 'x64': 0x8664}
 SUBSYSTEM_WINDOWS_GUI = 2
-ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'shell32.dll', 'msvcrt.dll'}
 PRODUCT_NAME = 'Zelvo Disc Advanced Viewer'
 DEBUG_SECTIONS = ('.debug', '.zdebug', '.stab')
+MAX_SIZE = 160 * 1024
+IMPORT_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'xp_imports.txt')
+
+FILE_REMOVABLE_RUN_FROM_SWAP = 0x0400
+HARDENING = {
+    'x86': ('DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVER_AWARE', 'NO_SEH'),
+    'x64': ('DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVER_AWARE', 'HIGH_ENTROPY_VA'),
+}
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-FORBIDDEN_RESOURCES = {RT_MANIFEST: 'manifest', RT_DIALOG: 'dialog', RT_STRING: 'string'}
+FORBIDDEN_RESOURCES = {RT_DIALOG: 'dialog', RT_STRING: 'string'}
+
+ASM_V1 = '{urn:schemas-microsoft-com:asm.v1}'
+ASM_V3 = '{urn:schemas-microsoft-com:asm.v3}'
+COMPAT = '{urn:schemas-microsoft-com:compatibility.v1}'
+DPI = '{http://schemas.microsoft.com/SMI/2005/WindowsSettings}'
+SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
+    '{e2011457-1546-43c5-a5fe-008deee3d3f0}', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+    '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}', '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',
+    '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'}
+COMMON_CONTROLS = {'type': 'win32', 'name': 'Microsoft.Windows.Common-Controls',
+                   'version': '6.0.0.0', 'publicKeyToken': '6595b64144ccf1df'}
 
 
 class BadPE(Exception):
@@ -83,7 +115,27 @@ def all_blobs(tree, rtype):
             for lang, blob in langs.items()]
 
 
-def delay_imports(pe):
+def read_import_list(path=IMPORT_LIST):
+    """{dll in lower case: (dll as spelled, delay-loaded?, {arch: {function}})}."""
+    dlls, current = {}, None
+    with open(path, encoding='ascii') as f:
+        for number, line in enumerate(f, 1):
+            words = line.split('#', 1)[0].split()
+            if not words:
+                continue
+            if words[0].startswith('['):
+                header = ' '.join(words).strip('[]').split()
+                current = dlls.setdefault(header[0].lower(), (header[0], header[1:] == ['delay'],
+                                                              {'x86': set(), 'x64': set()}))
+            elif current is None or len(words) > 2 or words[1:] not in ([], ['x86'], ['x64']):
+                raise ValueError('%s:%d: cannot read %r' % (path, number, line.strip()))
+            else:
+                for arch in words[1:] or ('x86', 'x64'):
+                    current[2][arch].add(words[0])
+    return dlls
+
+
+def delay_imports(pe, dlls=('USER32.dll', 'SHELL32.dll')):
     """{dll: [(function, slot VA)]} of the delay-load descriptors.
 
     ld leaves the delay-import data directory empty (the program's own helper
@@ -91,7 +143,7 @@ def delay_imports(pe):
     by its DLL name: new-style (attributes 1), naming that string's RVA."""
     found = {}
     data = pe.__data__
-    for dll in (b'USER32.dll', b'SHELL32.dll'):
+    for dll in (d.encode('latin-1') for d in dlls):
         at = data.find(dll + b'\0')
         while at >= 0:
             rva = pe.get_rva_from_offset(at)
@@ -183,6 +235,89 @@ def check_version(pe, tree, fail, note):
         fail('version', 'no string table matches the Translation entries %s' % sorted(translations))
 
 
+def check_imports(pe, arch, fail, note):
+    allowed = read_import_list()
+    direct = {e.dll.decode('latin-1'): [i.name.decode('latin-1') if i.name else '#%d' % i.ordinal
+                                        for i in e.imports]
+              for e in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', [])}
+    delayed = {dll: [name for name, _ in imports] for dll, imports in
+               delay_imports(pe, [spelled for spelled, late, _ in allowed.values() if late]).items()}
+    note('imports: %s' % ', '.join('%s (%d)' % (d, len(f)) for d, f in direct.items()))
+    note('delay-loaded: %s' % (', '.join('%s (%d)' % (d, len(f)) for d, f in sorted(delayed.items()))
+                               or 'none'))
+    for dlls, late in ((direct, False), (delayed, True)):
+        for dll, functions in dlls.items():
+            entry = allowed.get(dll.lower())
+            if entry is None:
+                fail('imports', 'imports %s, which is not a DLL of Windows XP that the launcher may use'
+                     % dll)
+                continue
+            if entry[1] != late:
+                fail('imports', '%s must be %s' % (dll, 'delay-loaded, not imported at start' if entry[1]
+                                                   else 'imported at start'))
+            outside = sorted(set(functions) - entry[2][arch])
+            if outside:
+                fail('imports', 'imports from %s functions outside the list of Windows XP ones '
+                     '(xp_imports.txt): %s' % (dll, ', '.join(outside)))
+
+
+def check_header(pe, arch, fail, note):
+    flags = pe.FILE_HEADER.Characteristics
+    note('characteristics 0x%04X, DLL characteristics 0x%04X, checksum 0x%08X'
+         % (flags, pe.OPTIONAL_HEADER.DllCharacteristics, pe.OPTIONAL_HEADER.CheckSum))
+    if not flags & FILE_REMOVABLE_RUN_FROM_SWAP:
+        fail('swaprun', 'REMOVABLE_RUN_FROM_SWAP is not set: a disc taken out kills the program')
+    if pe.OPTIONAL_HEADER.CheckSum not in (0, pe.generate_checksum()):
+        fail('checksum', 'the header checksum 0x%08X is not the file\'s (0x%08X)'
+             % (pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()))
+    missing = [f for f in HARDENING[arch]
+               if not getattr(pe.OPTIONAL_HEADER, 'IMAGE_DLLCHARACTERISTICS_' + f)]
+    if missing:
+        fail('hardening', 'DLL characteristics lack %s' % ', '.join(missing))
+    relocs = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_BASERELOC']]
+    if not relocs.Size:
+        fail('hardening', 'no base relocations: the exe cannot be moved, whatever DYNAMIC_BASE says')
+    wx = [section_name(s) for s in pe.sections if s.IMAGE_SCN_MEM_WRITE and s.IMAGE_SCN_MEM_EXECUTE]
+    if wx:
+        fail('hardening', 'sections both writable and executable: %s' % ', '.join(wx))
+
+
+def check_manifest(tree, fail, note):
+    blobs = all_blobs(tree, RT_MANIFEST)
+    if [name for name, _, _ in blobs] != [1]:
+        fail('manifest', 'expected exactly one manifest, resource 1 of type 24; found %s'
+             % [name for name, _, _ in blobs])
+        return
+    text = blobs[0][2]
+    try:
+        root = ET.fromstring(text)
+    except ET.ParseError as e:
+        fail('manifest', 'the manifest is not well-formed XML: %s' % e)
+        return
+    # Windows XP SP2 crashes on a trustInfo whose namespace is declared again
+    # inside it: one declaration, on trustInfo itself.
+    trust = re.findall(rb'<trustInfo\b[^>]*>.*?</trustInfo>', text, re.S)
+    declarations = re.findall(rb'xmlns(?::\w+)?\s*=', trust[0]) if len(trust) == 1 else []
+    if len(trust) != 1 or not trust[0].startswith(b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">') \
+            or len(declarations) != 1:
+        fail('manifest', 'trustInfo must declare xmlns="urn:schemas-microsoft-com:asm.v3" once, '
+             'on itself, and nothing inside it another namespace (Windows XP)')
+    levels = [(e.get('level'), e.get('uiAccess')) for e in root.iter(ASM_V3 + 'requestedExecutionLevel')]
+    if levels != [('asInvoker', 'false')]:
+        fail('manifest', 'requested execution levels are %s, expected asInvoker without uiAccess' % levels)
+    oses = [e.get('Id') for e in root.iter(COMPAT + 'supportedOS')]
+    if sorted(oses) != sorted(SUPPORTED_OS):
+        fail('manifest', 'supportedOS Ids %s are not exactly Vista, 7, 8, 8.1 and 10/11' % oses)
+    controls = [e.attrib for e in root.iter(ASM_V1 + 'assemblyIdentity')
+                if e.get('name') == COMMON_CONTROLS['name']]
+    if len(controls) != 1 or any(controls[0].get(k) != v for k, v in COMMON_CONTROLS.items()):
+        fail('manifest', 'no dependency on Common Controls 6: %s' % controls)
+    dpi = [(e.tag, (e.text or '').strip()) for e in root.iter() if e.tag in (DPI + 'dpiAware', DPI + 'dpiAwareness')]
+    if dpi != [(DPI + 'dpiAware', 'true')]:
+        fail('manifest', 'expected system DPI awareness (dpiAware true) only, found %s' % dpi)
+    note('manifest: %d bytes, asInvoker, %d supported Windows versions' % (len(text), len(oses)))
+
+
 def check(path, arch):
     """Returns (notes, failures); each failure is (category, message)."""
     notes, failures = [], []
@@ -200,6 +335,7 @@ def check(path, arch):
     note('machine 0x%04X, %s' % (machine, 'PE32+' if plus else 'PE32'))
     if machine != expected or plus != (arch == 'x64'):
         fail('machine', 'machine 0x%04X is not %s (0x%04X)' % (machine, arch, expected))
+        return notes, failures  # the rest depends on the machine
 
     subsystem = pe.OPTIONAL_HEADER.Subsystem
     note('subsystem %d' % subsystem)
@@ -207,13 +343,12 @@ def check(path, arch):
         fail('subsystem', 'subsystem is %d, expected Windows GUI (2)%s'
              % (subsystem, ' - this is a console program' if subsystem == 3 else ''))
 
-    dlls = [e.dll.decode('latin-1') for e in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', [])]
-    note('imports: %s' % ', '.join(dlls))
-    delayed = delay_imports(pe)
-    note('delay-loaded: %s' % (', '.join(sorted(delayed)) or 'none'))
-    extra = [d for d in dlls + list(delayed) if d.lower() not in ALLOWED_DLLS]
-    if extra:
-        fail('imports', 'imports DLLs that do not ship with Windows: %s' % ', '.join(extra))
+    check_imports(pe, arch, fail, note)
+    check_header(pe, arch, fail, note)
+    size = len(pe.__data__)
+    note('size: %d bytes (%.1f KB)' % (size, size / 1024))
+    if size > MAX_SIZE:
+        fail('size', '%d bytes, more than %d KB' % (size, MAX_SIZE // 1024))
 
     debug = [section_name(s) for s in pe.sections if section_name(s).startswith(DEBUG_SECTIONS)]
     symbols = pe.FILE_HEADER.NumberOfSymbols
@@ -227,6 +362,7 @@ def check(path, arch):
     note('resource types: %s' % ', '.join(type_name(t) for t in tree))
     check_icons(tree, fail, note)
     check_version(pe, tree, fail, note)
+    check_manifest(tree, fail, note)
     for rtype, what in FORBIDDEN_RESOURCES.items():
         if rtype in tree:
             fail(what, 'has %d %s resource(s) (%s); there must be none'

@@ -3,8 +3,9 @@
 faults it is meant to catch, each for its own reason.
 
 Builds small Windows programs with the MinGW-w64 cross compilers in a
-temporary folder: one linked like the launcher with its real resources, and
-variants that are each wrong in one way. Skips when the compilers are missing.
+temporary folder: one linked like the launcher with its real resources (and
+user32 delay-loaded, and the post-link step), and variants that are each wrong
+in one way. Skips when the compilers are missing.
 """
 
 import os
@@ -15,13 +16,16 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-RES = os.path.normpath(os.path.join(HERE, '..', '..', 'res'))
+ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
+RES = os.path.join(ROOT, 'res')
+SWAPRUN = os.path.join(ROOT, 'cmake', 'swaprun.py')
 sys.path.insert(0, HERE)
 
 import check_exe  # noqa: E402
 
 # Linked as the launcher's release build is.
-LINK = ('-static', '-mwindows', '-s')
+LINK = ('-static', '-mwindows', '-s', '-Wl,--dynamicbase,--nxcompat,--tsaware')
+ARCH_LINK = {'x64': ('-Wl,--high-entropy-va',), 'x86': ('-Wl,--no-seh',)}
 
 TOOLS = {'x64': 'x86_64-w64-mingw32', 'x86': 'i686-w64-mingw32'}
 
@@ -49,11 +53,12 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
 }
 '''
 
-MANIFEST = '''<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="Test.App" version="1.0.0.0"/>
-</assembly>
-'''
+# GetTickCount64 came with Windows Vista.
+VISTA_SOURCE = C_SOURCE.replace('MessageBoxA(NULL, cmd, "test", MB_OK);',
+                                'return (int)GetTickCount64();')
+
+# A section both writable and executable.
+WX_SOURCE = C_SOURCE + 'asm(".section .wxcode,\\"wx\\"\\n.byte 0xC3\\n.text");\n'
 
 EXTRA_DIALOG = '''
 100 DIALOGEX 0, 0, 100, 50
@@ -88,9 +93,15 @@ class Builder:
     """Builds test executables for one architecture in a temporary folder."""
 
     def __init__(self, arch, folder):
+        self.arch = arch
         self.prefix = TOOLS[arch]
         self.folder = folder
         self.count = 0
+        # MessageBoxA delay-loaded, as the launcher's build does it.
+        self.write('user32_delay.def', 'LIBRARY USER32.dll\nEXPORTS\nMessageBoxA%s\n'
+                   % ('@16' if arch == 'x86' else ''))
+        self.run(self.prefix + '-dlltool', '-k', '-d', 'user32_delay.def', '-y', 'libuser32_delay.a')
+        self.delay = ('libuser32_delay.a',) + (('-Wl,-u,_MessageBoxA@16',) if arch == 'x86' else ())
 
     def run(self, *cmd):
         done = subprocess.run(cmd, cwd=self.folder, capture_output=True, text=True)
@@ -102,18 +113,26 @@ class Builder:
             f.write(text)
         return name
 
-    def exe(self, rc_text, link=LINK, cxx=False):
+    def exe(self, rc_text, link=LINK, cxx=False, source=None, delay=True, swaprun=True,
+            arch_link=True):
+        """link: the launcher's flags, or others; arch_link adds the
+        architecture's own hardening flags to those."""
         self.count += 1
         stem = 'case%d' % self.count
-        source = self.write(stem + ('.cpp' if cxx else '.c'), CXX_SOURCE if cxx else C_SOURCE)
+        text = source or (CXX_SOURCE if cxx else C_SOURCE)
+        source = self.write(stem + ('.cpp' if cxx else '.c'), text)
         objects = []
         if rc_text is not None:
             rc = self.write(stem + '.rc', rc_text)
             self.run(self.prefix + '-windres', '-I', RES, '-O', 'coff', rc, stem + '_res.o')
             objects.append(stem + '_res.o')
         compiler = self.prefix + ('-g++' if cxx else '-gcc')
-        self.run(compiler, '-O1', source, *objects, *link, '-o', stem + '.exe')
-        return os.path.join(self.folder, stem + '.exe')
+        exe = os.path.join(self.folder, stem + '.exe')
+        self.run(compiler, '-O1', source, *objects, *(self.delay if delay else ()), *link,
+                 *(ARCH_LINK[self.arch] if arch_link else ()), '-o', exe)
+        if swaprun:
+            self.run(sys.executable, SWAPRUN, exe)
+        return exe
 
 
 class CheckerCatchesFaults(unittest.TestCase):
@@ -123,9 +142,15 @@ class CheckerCatchesFaults(unittest.TestCase):
             raise unittest.SkipTest('x86_64-w64-mingw32 compilers or windres not installed')
         cls.tmp = tempfile.mkdtemp(prefix='check_exe_')
         cls.build = Builder('x64', cls.tmp)
-        with open(os.path.join(cls.tmp, 'app.manifest'), 'w') as f:
-            f.write(MANIFEST)
+        with open(os.path.join(RES, 'ZelvoLauncher.manifest'), encoding='utf-8') as f:
+            manifest = f.read()
+        # The trustInfo form that crashes Windows XP SP2.
+        cls.build.write('doubled.manifest', manifest.replace(
+            '<requestedPrivileges>',
+            '<requestedPrivileges xmlns="urn:schemas-microsoft-com:asm.v3">'))
         cls.good = cls.build.exe(launcher_rc())
+        with open(os.path.join(cls.tmp, 'big.bin'), 'wb') as f:
+            f.write(bytes(range(256)) * 640)
 
     @classmethod
     def tearDownClass(cls):
@@ -142,32 +167,58 @@ class CheckerCatchesFaults(unittest.TestCase):
 
     def test_each_fault_is_caught_for_its_own_reason(self):
         rc = launcher_rc()
+        no_manifest = self.changed(rc, 'CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST', '//')
         cases = [
-            ('console program', rc, ('-static', '-mconsole', '-s'), False, {'subsystem'}),
-            ('manifest resource', rc + '\n1 24 "app.manifest"\n', LINK, False,
-             {'manifest'}),
-            ('C++ runtime DLLs', rc, ('-mwindows', '-s'), True, {'imports'}),
-            ('dialog and string table', rc + EXTRA_DIALOG, LINK, False,
-             {'dialog', 'string'}),
-            ('no version record', ICON_ONLY_RC, LINK, False, {'version'}),
-            ('no resources at all', None, LINK, False, {'icon', 'version'}),
-            ('second icon group', rc + '\n2 ICON "ZelvoLauncher.ico"\n', LINK,
-             False, {'icon'}),
+            ('console program', rc, LINK[:1] + ('-mconsole',) + LINK[2:], {}, {'subsystem'}),
+            ('C++ runtime DLLs', rc, LINK[1:], dict(cxx=True), {'imports'}),
+            # A newer runtime calling a function that came after XP.
+            ('Vista-only import', rc, LINK, dict(source=VISTA_SOURCE), {'imports'}),
+            # Loaded at every start, under Wine at a cost larger than the launch.
+            ('user32 imported at start', rc, LINK, dict(delay=False), {'imports'}),
+            ('not copied to the paging file', rc, LINK, dict(swaprun=False), {'swaprun'}),
+            ('not terminal-server aware', rc, LINK[:3] + ('-Wl,--dynamicbase,--nxcompat',), {},
+             {'hardening'}),
+            ('writable code', rc, LINK, dict(source=WX_SOURCE), {'hardening'}),
+            ('over 160 KB', rc + '\n2 RCDATA "big.bin"\n', LINK, {}, {'size'}),
+            ('no manifest', no_manifest, LINK, {}, {'manifest'}),
+            ('manifest that crashes Windows XP SP2',
+             self.changed(rc, '"ZelvoLauncher.manifest"', '"doubled.manifest"'), LINK, {}, {'manifest'}),
+            ('dialog and string table', rc + EXTRA_DIALOG, LINK, {}, {'dialog', 'string'}),
+            ('no version record', ICON_ONLY_RC, LINK, {}, {'version', 'manifest'}),
+            ('no resources at all', None, LINK, {}, {'icon', 'version', 'manifest'}),
+            ('second icon group', rc + '\n2 ICON "ZelvoLauncher.ico"\n', LINK, {}, {'icon'}),
             ('wrong product name', self.changed(rc, '"Zelvo Disc Advanced Viewer"', '"Zelvo Viewer"'),
-             LINK, False, {'version'}),
+             LINK, {}, {'version'}),
             ('string and numeric versions differ', self.changed(rc, '1,0,0,0', '1,0,0,1'),
-             LINK, False, {'version'}),
-            ('not stripped', rc, ('-static', '-mwindows'), False, {'stripped'}),
-            ('debug information', rc, ('-static', '-mwindows', '-g'), True, {'stripped'}),
+             LINK, {}, {'version'}),
+            ('not stripped', rc, LINK[:2] + LINK[3:], {}, {'stripped'}),
+            ('debug information', rc, LINK[:2] + LINK[3:] + ('-g',), {}, {'stripped'}),
         ]
-        for name, rc_text, link, cxx, expected in cases:
+        for name, rc_text, link, options, expected in cases:
             with self.subTest(name):
-                exe = self.build.exe(rc_text, link, cxx)
+                exe = self.build.exe(rc_text, link, **options)
                 _, failures = check_exe.check(exe, 'x64')
                 self.assertEqual(categories(failures), expected, failures)
 
+    def test_flag_set_after_the_checksum_is_caught(self):
+        with open(self.good, 'rb') as f:
+            data = bytearray(f.read())
+        pe = check_exe.load(self.good)
+        data[pe.DOS_HEADER.e_lfanew + 4 + 19] ^= 0x04  # REMOVABLE_RUN_FROM_SWAP (0x0400)
+        bad = os.path.join(self.tmp, 'flag-cleared.exe')
+        with open(bad, 'wb') as f:
+            f.write(data)
+        self.assertEqual(categories(check_exe.check(bad, 'x64')[1]), {'swaprun', 'checksum'})
+
+    def test_imports_outside_the_list_are_named(self):
+        for options, name in ((dict(source=VISTA_SOURCE), 'GetTickCount64'),
+                              (dict(delay=False), 'USER32.dll must be delay-loaded')):
+            with self.subTest(name):
+                _, failures = check_exe.check(self.build.exe(launcher_rc(), **options), 'x64')
+                self.assertIn(name, ' '.join(text for _, text in failures))
+
     def test_runtime_dlls_are_named(self):
-        exe = self.build.exe(launcher_rc(), ('-mwindows', '-s'), cxx=True)
+        exe = self.build.exe(launcher_rc(), LINK[1:], cxx=True)
         _, failures = check_exe.check(exe, 'x64')
         self.assertIn('libstdc++-6.dll', ' '.join(text for _, text in failures))
 
@@ -201,9 +252,13 @@ class CheckerOn32Bit(unittest.TestCase):
         if not have_tools('x86'):
             self.skipTest('i686-w64-mingw32 compilers or windres not installed')
         with tempfile.TemporaryDirectory(prefix='check_exe_') as tmp:
-            exe = Builder('x86', tmp).exe(launcher_rc())
+            build = Builder('x86', tmp)
+            exe = build.exe(launcher_rc())
             self.assertEqual(check_exe.check(exe, 'x86')[1], [])
             self.assertEqual(categories(check_exe.check(exe, 'x64')[1]), {'machine'})
+            # SEH handlers could be planted where the exe has no SafeSEH table.
+            with_seh = build.exe(launcher_rc(), arch_link=False)
+            self.assertEqual(categories(check_exe.check(with_seh, 'x86')[1]), {'hardening'})
 
 
 class DelayCheckerCatchesBadSlots(unittest.TestCase):
