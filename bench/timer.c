@@ -17,6 +17,9 @@
  * process left (the program and, say, the viewer it started). The clock runs
  * from just before the first CreateProcessA to the end of the last step.
  *
+ * Now and then, mostly on the first run after a build, Wine refuses to start
+ * a program with ERROR_INTERNAL_ERROR (1359): such a start is tried once more.
+ *
  * Output, one line per measurement: "<label> <seconds> <exit code of the
  * last step>". Exits 0 when every program started and ended in time, 1 when
  * one could not be started, 2 when one timed out, 3 on a bad plan. */
@@ -94,14 +97,36 @@ static DWORD active_processes(HANDLE job)
     return info.ActiveProcesses;
 }
 
-/* Runs one step to the end of its job: 0 done, 1 not started, 2 timed out. */
-static int run_step(const struct step *s, DWORD *code)
+/* Starts a step's program suspended, once more when Wine refuses it with
+   error 1359; clock, when given, then starts again. */
+static BOOL start_step(const struct step *s, PROCESS_INFORMATION *pi, LARGE_INTEGER *clock)
+{
+    static char cmd[4096];
+    STARTUPINFOA si;
+
+    for (int attempt = 0;; attempt++) {
+        ZeroMemory(&si, sizeof si);
+        si.cb = sizeof si;
+        ZeroMemory(pi, sizeof *pi);
+        lstrcpynA(cmd, s->cmd, sizeof cmd);
+        if (CreateProcessA(s->exe, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                           s->dir[0] ? s->dir : NULL, &si, pi))
+            return TRUE;
+        if (attempt == 1 || GetLastError() != ERROR_INTERNAL_ERROR)
+            return FALSE;
+        fprintf(stderr, "timer: Wine refused to start %s (error 1359), once more\n", s->exe);
+        if (clock)
+            QueryPerformanceCounter(clock);
+    }
+}
+
+/* Runs one step to the end of its job: 0 done, 1 not started, 2 timed out.
+   clock: as for start_step. */
+static int run_step(const struct step *s, DWORD *code, LARGE_INTEGER *clock)
 {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION lim;
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT link;
-    STARTUPINFOA si;
     PROCESS_INFORMATION pi;
-    static char cmd[4096];
     HANDLE job, port;
     DWORD start, msg;
     ULONG_PTR key;
@@ -119,12 +144,7 @@ static int run_step(const struct step *s, DWORD *code)
     link.CompletionPort = port;
     SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &link, sizeof link);
 
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    ZeroMemory(&pi, sizeof pi);
-    lstrcpynA(cmd, s->cmd, sizeof cmd);
-    if (!CreateProcessA(s->exe, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
-                        s->dir[0] ? s->dir : NULL, &si, &pi)) {
+    if (!start_step(s, &pi, clock)) {
         fprintf(stderr, "timer: cannot start %s (error %lu)\n", s->exe, GetLastError());
         CloseHandle(port);
         CloseHandle(job);
@@ -174,7 +194,7 @@ int main(int argc, char **argv)
             DWORD code = 0;
             QueryPerformanceCounter(&t0);
             for (int k = 0; k < cases[i].steps && !failed; k++)
-                failed = run_step(&cases[i].step[k], &code);
+                failed = run_step(&cases[i].step[k], &code, k == 0 ? &t0 : NULL);
             QueryPerformanceCounter(&t1);
             if (!failed)
                 fprintf(f, "%s %.6f %lu\n", cases[i].label,
