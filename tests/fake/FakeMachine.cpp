@@ -179,6 +179,16 @@ Machine& M()
     return *machine;
 }
 
+// Whether a call whose main argument is `arg` names `path` ("" names every
+// call): the argument is the path, or one of the two in "from -> to".
+static bool Names(const std::string& arg, const std::string& path)
+{
+    if (path.empty() || arg == path)
+        return true;
+    size_t arrow = arg.find(" -> ");
+    return arrow != std::string::npos && (arg.compare(0, arrow, path) == 0 || arg.compare(arrow + 4, std::string::npos, path) == 0);
+}
+
 bool Enter(const char* function, const std::string& arg)
 {
     Machine& m = M();
@@ -186,7 +196,7 @@ bool Enter(const char* function, const std::string& arg)
     std::optional<Injection> fire;
     for (size_t i = 0; i < m.injections.size();) {
         Injection& inj = m.injections[i];
-        if (inj.function != function) {
+        if (inj.function != function || !Names(arg, inj.path)) {
             ++i;
             continue;
         }
@@ -915,14 +925,14 @@ int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode)
 
 void ReleaseExternalOpen(int id) { M().opens.erase((uintptr_t)id); }
 
-void FailCall(const std::string& function, int nth, DWORD error)
+void FailCall(const std::string& function, int nth, DWORD error, const std::string& path)
 {
-    M().injections.push_back(Injection{function, nth, error, false, Throw::Fake});
+    M().injections.push_back(Injection{function, path, nth, error, false, Throw::Fake});
 }
 
-void ThrowFromCall(const std::string& function, int nth, Throw what)
+void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path)
 {
-    M().injections.push_back(Injection{function, nth, 0, true, what});
+    M().injections.push_back(Injection{function, path, nth, 0, true, what});
 }
 
 void ClearInjections() { M().injections.clear(); }

@@ -154,14 +154,16 @@ void SetMessageBoxResult(int result);           // default IDOK
 int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode);
 void ReleaseExternalOpen(int id);
 
-// ---- Fault injection. `function` is the Win32 name, e.g. "CopyFileA".
-// `nth` counts calls of that function from now on, 1 = the next one; 0 = every
-// call. A failing call does nothing, sets the error and returns the function's
-// failure value (SHFileOperationA returns the error as its result,
+// ---- Fault injection. `function` is the Win32 name, e.g. "CopyFileA";
+// `path`, when given, the file, folder or drive the call must name, as the
+// caller writes it (either one of a call's two paths; SHFileOperationA: its
+// first source). `nth` counts such calls from now on, 1 = the next one; 0 =
+// every one. A failing call does nothing, sets the error and returns the
+// function's failure value (SHFileOperationA returns the error as its result,
 // CommandLineToArgvW returns NULL).
-void FailCall(const std::string& function, int nth, DWORD error);
+void FailCall(const std::string& function, int nth, DWORD error, const std::string& path = "");
 enum class Throw { BadAlloc, Fake };
-void ThrowFromCall(const std::string& function, int nth, Throw what);
+void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path = "");
 void ClearInjections();
 
 // Windows removes a folder link with RemoveDirectoryA; Wine 8 cannot
@@ -180,15 +182,22 @@ void ShellCancelAfterFiles(int files, UINT onlyFunc = 0);
 // done. result 0 switches it off.
 void ShellReturnError(int result, bool perform, UINT onlyFunc = 0);
 
+// ---- Time. The machine's clock starts at 0 and moves only when the launcher
+// waits: Sleep and waits that time out advance it by their time, a wait for a
+// mutex that another launcher lets go advances it to that moment.
+// GetTickCount reads it.
+
 // ---- Named mutexes and another launcher holding one. Mutexes are created open;
 // waiting on one held by the launcher itself succeeds at once (recursion).
 enum class MutexHolder {
     None,      // free
-    Forever,   // held past every wait: waits time out
-    Releases,  // released during the launcher's first wait, after `whileHeld` ran
-    Dies,      // its holder ends during the first wait, after `whileHeld` ran: WAIT_ABANDONED
+    Releases,  // another launcher releases it `heldFor` ms from now, after `whileHeld` ran
+    Dies,      // its holder ends `heldFor` ms from now, after `whileHeld` ran: WAIT_ABANDONED
 };
-void SetMutexHolder(const std::string& name, MutexHolder holder, std::function<void()> whileHeld = {});
+// A wait that reaches the moment of release or death takes the mutex there;
+// one that ends before it times out. heldFor = INFINITE: held past every wait.
+void SetMutexHolder(const std::string& name, MutexHolder holder, DWORD heldFor = 0,
+                    std::function<void()> whileHeld = {});
 struct MutexRecord {
     bool openToEveryone;  // created with a security descriptor that has no access list
     std::vector<DWORD> waitResults;

@@ -71,7 +71,8 @@ struct Search {
 
 struct Injection {
     std::string function;
-    int countdown;  // 0: every call
+    std::string path;  // "": any call; else only calls that name this path
+    int countdown;     // 0: every call
     DWORD error;
     bool throws;
     Throw what;
@@ -79,6 +80,7 @@ struct Injection {
 
 struct MutexState {
     MutexHolder holder = MutexHolder::None;
+    ULONGLONG heldUntil = 0;  // on the clock; ~0: past every wait
     std::function<void()> whileHeld;
     bool created = false;
     int owned = 0;  // by the launcher
@@ -111,6 +113,7 @@ struct Machine {
 
     DWORD lastError = 0;
     UINT tempCounter = 0;
+    ULONGLONG clock = 0;  // milliseconds since the machine started
 
     uintptr_t nextHandle = 0x1000;
     std::map<uintptr_t, FileOpen> opens;  // handles and external opens

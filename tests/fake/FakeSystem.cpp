@@ -549,7 +549,13 @@ UINT GetACP(void)
     return M().codePage;
 }
 
-void Sleep(DWORD) { Enter("Sleep", ""); }
+void Sleep(DWORD dwMilliseconds)
+{
+    Enter("Sleep", std::to_string(dwMilliseconds));
+    M().clock += dwMilliseconds;
+}
+
+DWORD GetTickCount(void) { return (DWORD)M().clock; }
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {

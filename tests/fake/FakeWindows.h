@@ -320,6 +320,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 BOOL IsDBCSLeadByte(BYTE TestChar);
 UINT GetACP(void);
 void Sleep(DWORD dwMilliseconds);
+DWORD GetTickCount(void);
 
 // kernel32: synchronisation
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);

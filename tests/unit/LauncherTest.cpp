@@ -1,5 +1,7 @@
 #include "LauncherTest.h"
 
+#include <cctype>
+
 using namespace paths;
 
 void LauncherTest::SetUp()
@@ -75,4 +77,19 @@ std::string LauncherTest::ViewerCommandLine() const
         return "";
     EXPECT_EQ(processes.size(), 1u) << "the viewer is started once at most";
     return processes.back().commandLine.value_or("");
+}
+
+std::string TestName(const std::string& description)
+{
+    std::string name;
+    bool wordStart = true;
+    for (unsigned char c : description) {
+        if (!std::isalnum(c)) {
+            wordStart = true;
+            continue;
+        }
+        name += wordStart ? (char)std::toupper(c) : (char)c;
+        wordStart = false;
+    }
+    return name;
 }

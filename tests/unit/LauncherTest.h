@@ -25,6 +25,18 @@ inline std::string Profile(const std::string& user)
 }
 }  // namespace paths
 
+// A test's name from the description of its table row: "no room: the
+// medium" gives "NoRoomTheMedium".
+std::string TestName(const std::string& description);
+// Names each test of a table after the `name` of its row.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const
+    {
+        return TestName(info.param.name);
+    }
+};
+
 inline std::string Str(const CString& text)
 {
     return std::string(static_cast<LPCSTR>(text));
@@ -32,6 +44,11 @@ inline std::string Str(const CString& text)
 
 class LauncherTest : public ::testing::Test
 {
+public:
+    // A copy folder as an installation leaves it, stamped with `version`
+    // (no stamp file when empty).
+    static void MakeCopy(const std::string& copyFolder, const std::string& version);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -41,9 +58,6 @@ protected:
     // `version` (none when empty), a VIEWER tree and the companion.
     void MakeMedium(const std::string& root = "E:", UINT driveType = DRIVE_CDROM,
                     const std::string& version = "3.2.0.15");
-    // A copy folder as an installation leaves it, stamped with `version`
-    // (no stamp file when empty).
-    void MakeCopy(const std::string& copyFolder, const std::string& version);
     // Runs the launcher as the process would, with the given command line.
     void Run(const std::wstring& commandLine);
 

@@ -5,35 +5,43 @@ namespace {
 
 class MediaTest : public LauncherTest {};
 
-TEST_F(MediaTest, LocatesTheMediumFromTheLaunchersPath)
+struct MediumPlace {
+    const char* name;
+    const char* root;
+    UINT driveType;
+    const char* driveRoot;
+    BOOL result;  // TRUE: copies may be looked for
+    BOOL copyAllowed;
+};
+
+const MediumPlace kMediumPlaces[] = {
+    {"disc", "E:", DRIVE_CDROM, "E:\\", TRUE, 1},                          // copies made and used
+    {"fixed drive", "D:\\Discs\\Study 7", DRIVE_FIXED, "D:\\", FALSE, 1},  // as fast as a copy
+    // Copies are used but never made from these.
+    {"removable drive", "F:", DRIVE_REMOVABLE, "F:\\", TRUE, 0},
+    {"network drive", "G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
+    {"RAM disk", "R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
+    {"unknown drive", "U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
+};
+
+class MediumPlaceTest : public LauncherTest, public ::testing::WithParamInterface<MediumPlace>
 {
-    const struct {
-        const char* root;
-        UINT driveType;
-        const char* driveRoot;
-        BOOL result;
-        BOOL copyAllowed;
-    } cases[] = {
-        {"E:", DRIVE_CDROM, "E:\\", TRUE, 1},
-        {"D:\\Discs\\Study 7", DRIVE_FIXED, "D:\\", FALSE, 1},
-        {"F:", DRIVE_REMOVABLE, "F:\\", TRUE, 0},
-        {"G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
-        {"R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
-        {"U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        MakeMedium(c.root, c.driveType, "3.2.0.15");
-        CLauncherApp fresh;
-        EXPECT_EQ(fresh.LocateMedia(), c.result) << c.root;
-        EXPECT_EQ(Str(fresh.m_strMediaRoot), c.root);
-        EXPECT_EQ(Str(fresh.m_strCopySource), c.root);
-        EXPECT_EQ(Str(fresh.m_strMediaVersion), "3.2.0.15");
-        EXPECT_EQ(fresh.m_bCopyAllowed, c.copyAllowed) << c.root;
-        EXPECT_EQ(fake::CallCount("GetDriveTypeA"), 1);
-        EXPECT_EQ(fake::CallCount("GetDriveTypeA", c.driveRoot), 1) << c.root;
-    }
+};
+
+TEST_P(MediumPlaceTest, LocatesTheMediumFromTheLaunchersPath)
+{
+    const MediumPlace& c = GetParam();
+    MakeMedium(c.root, c.driveType, "3.2.0.15");
+    EXPECT_EQ(app.LocateMedia(), c.result);
+    EXPECT_EQ(Str(app.m_strMediaRoot), c.root);
+    EXPECT_EQ(Str(app.m_strCopySource), c.root);
+    EXPECT_EQ(Str(app.m_strMediaVersion), "3.2.0.15");
+    EXPECT_EQ(app.m_bCopyAllowed, c.copyAllowed);
+    EXPECT_EQ(fake::CallCount("GetDriveTypeA"), 1);
+    EXPECT_EQ(fake::CallCount("GetDriveTypeA", c.driveRoot), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachDriveType, MediumPlaceTest, ::testing::ValuesIn(kMediumPlaces), RowName());
 
 TEST_F(MediaTest, OddLauncherPlaces)
 {

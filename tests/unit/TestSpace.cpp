@@ -211,6 +211,7 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
         }
     }
     ASSERT_GT(lastInSub, beforeSub + 2);
+    const std::string kSub = "C:\\W\\sub\\*.*";
 
     const struct {
         const char* what;
@@ -219,14 +220,15 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
         fake::Throw thrown;
         ULONGLONG counted;
     } cases[] = {
-        {"sub's search cannot start", "FindFirstFileA", 2, fake::Throw::BadAlloc, 3 * 512},
-        {"sub's search cannot start", "FindFirstFileA", 2, fake::Throw::Fake, 3 * 512},
+        {"sub's search cannot start", "FindFirstFileA", 1, fake::Throw::BadAlloc, 3 * 512},
+        {"sub's search cannot start", "FindFirstFileA", 1, fake::Throw::Fake, 3 * 512},
         {"sub's walk fails after x", "FindNextFileA", lastInSub, fake::Throw::BadAlloc, 3 * 512},
         {"sub's walk fails after x", "FindNextFileA", lastInSub, fake::Throw::Fake, 3 * 512},
         {"the top walk fails after a", "FindNextFileA", beforeSub, fake::Throw::BadAlloc, 0},
     };
     for (const auto& c : cases) {
-        fake::ThrowFromCall(c.function, c.nth, c.thrown);
+        // sub's search is aimed at by its pattern; the walks' steps name no path
+        fake::ThrowFromCall(c.function, c.nth, c.thrown, c.function == std::string("FindFirstFileA") ? kSub : "");
         ULONGLONG counted = 12345;
         EXPECT_NO_THROW(counted = app.GetFolderSize("C:\\W", 512)) << c.what;
         EXPECT_EQ(counted, c.counted) << c.what;
@@ -235,7 +237,7 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
     }
 
     // An unreadable subfolder counts nothing either.
-    fake::FailCall("FindFirstFileA", 2, ERROR_ACCESS_DENIED);
+    fake::FailCall("FindFirstFileA", 1, ERROR_ACCESS_DENIED, kSub);
     EXPECT_EQ(app.GetFolderSize("C:\\W", 512), 3 * 512u);
 }
 

@@ -46,62 +46,78 @@ protected:
     }
 };
 
-TEST_F(StartupTest, DispatchesTheFirstArgument)
+struct Dispatch {
+    const wchar_t* commandLine;
+    const char* command;
+};
+
+const Dispatch kDispatches[] = {
+    // No word, an empty word, /LAUNCH in any case, and any other word launch.
+    {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\"", "launch"},
+    {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\" \"\"", "launch"},
+    {L"ZelvoLauncher.exe /LAUNCH", "launch"},
+    {L"ZelvoLauncher.exe /launch", "launch"},
+    {L"ZelvoLauncher.exe REPAIR", "launch"},
+    {L"ZelvoLauncher.exe \"/REPAIR \"", "launch"},
+    {L"ZelvoLauncher.exe /DELETEALL", "launch"},
+    // Only the first word counts, in any case.
+    {L"ZelvoLauncher.exe /DELETE", "delete"},
+    {L"ZelvoLauncher.exe /delete", "delete"},
+    {L"ZelvoLauncher.exe /DeLeTe /REPAIR /HELP", "delete"},
+    {L"ZelvoLauncher.exe /REPAIR", "repair"},
+    {L"ZelvoLauncher.exe /Repair extra", "repair"},
+    {L"ZelvoLauncher.exe /HELP", "help"},
+    {L"ZelvoLauncher.exe /help", "help"},
+    {L"ZelvoLauncher.exe /?", "help"},
+    // -REGSERVER does nothing, also as the program's own name.
+    {L"ZelvoLauncher.exe -REGSERVER", "nothing"},
+    {L"ZelvoLauncher.exe -RegServer /DELETE", "nothing"},
+    {L"-REGSERVER /DELETE", "nothing"},
+    {L"-regserver", "nothing"},
+    {L"\"-RegServer\" /HELP", "nothing"},
+};
+
+class DispatchTest : public StartupTest, public ::testing::WithParamInterface<Dispatch>
 {
-    const struct {
-        const wchar_t* commandLine;
-        const char* command;
-    } cases[] = {
-        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\"", "launch"},
-        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\" \"\"", "launch"},
-        {L"ZelvoLauncher.exe /LAUNCH", "launch"},
-        {L"ZelvoLauncher.exe /launch", "launch"},
-        {L"ZelvoLauncher.exe REPAIR", "launch"},
-        {L"ZelvoLauncher.exe \"/REPAIR \"", "launch"},
-        {L"ZelvoLauncher.exe /DELETEALL", "launch"},
-        {L"ZelvoLauncher.exe /DELETE", "delete"},
-        {L"ZelvoLauncher.exe /delete", "delete"},
-        {L"ZelvoLauncher.exe /DeLeTe /REPAIR /HELP", "delete"},
-        {L"ZelvoLauncher.exe /REPAIR", "repair"},
-        {L"ZelvoLauncher.exe /Repair extra", "repair"},
-        {L"ZelvoLauncher.exe /HELP", "help"},
-        {L"ZelvoLauncher.exe /help", "help"},
-        {L"ZelvoLauncher.exe /?", "help"},
-        {L"ZelvoLauncher.exe -REGSERVER", "nothing"},
-        {L"ZelvoLauncher.exe -RegServer /DELETE", "nothing"},
-        {L"-REGSERVER /DELETE", "nothing"},
-        {L"-regserver", "nothing"},
-        {L"\"-RegServer\" /HELP", "nothing"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        CLauncherApp fresh;
-        fake::SetCommandLine(c.commandLine);
-        EXPECT_FALSE(fresh.InitInstance());
-        EXPECT_EQ(CommandThatRan(), c.command) << "command line: " << testing::PrintToString(std::wstring(c.commandLine));
-        EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);
-    }
+};
+
+TEST_P(DispatchTest, RunsTheCommandOfTheFirstArgument)
+{
+    fake::SetCommandLine(GetParam().commandLine);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(CommandThatRan(), GetParam().command);
 }
 
-TEST_F(StartupTest, AFailedSplitOfTheCommandLineLaunches)
+INSTANTIATE_TEST_SUITE_P(EachCommandLine, DispatchTest, ::testing::ValuesIn(kDispatches),
+                         [](const ::testing::TestParamInfo<Dispatch>& info) {
+                             std::wstring line = info.param.commandLine;
+                             return std::to_string(info.index) + "_" + TestName(std::string(line.begin(), line.end()));
+                         });
+
+struct FailedSplit {
+    const char* name;  // the function that fails
+    const wchar_t* commandLine;
+};
+
+const FailedSplit kFailedSplits[] = {
+    {"LocalAlloc", L"ZelvoLauncher.exe /HELP"},                    // split here
+    {"CommandLineToArgvW", L"ZelvoLauncher.exe \"/HELP\""},     // split by the shell: quotes make it less plain
+};
+
+class FailedSplitTest : public StartupTest, public ::testing::WithParamInterface<FailedSplit>
 {
-    // Split here, or by the shell when quotes make it less plain.
-    const struct {
-        const wchar_t* commandLine;
-        const char* failing;
-    } cases[] = {
-        {L"ZelvoLauncher.exe /HELP", "LocalAlloc"},
-        {L"ZelvoLauncher.exe \"/HELP\"", "CommandLineToArgvW"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        fake::FailCall(c.failing, 1, ERROR_NOT_ENOUGH_MEMORY);
-        CLauncherApp fresh;
-        fake::SetCommandLine(c.commandLine);
-        fresh.InitInstance();
-        EXPECT_EQ(CommandThatRan(), "launch") << c.failing;
-    }
+};
+
+TEST_P(FailedSplitTest, Launches)
+{
+    fake::FailCall(GetParam().name, 1, ERROR_NOT_ENOUGH_MEMORY);
+    fake::SetCommandLine(GetParam().commandLine);
+    app.InitInstance();
+    EXPECT_EQ(CommandThatRan(), "launch");
 }
+
+INSTANTIATE_TEST_SUITE_P(WhenTheCommandLineCannotBeSplit, FailedSplitTest, ::testing::ValuesIn(kFailedSplits),
+                         RowName());
 
 // The shell's split, made here for plain command lines: it must give exactly
 // what the shell gives, and leave every other line to the shell.
@@ -157,7 +173,7 @@ TEST_F(StartupTest, HelpShowsTheCommandListAndNothingElse)
     EXPECT_EQ(box.caption, std::string("Available commands:"));
     EXPECT_EQ(box.text, std::string(kHelpText));
     // Not even the medium is looked at.
-    EXPECT_EQ(fake::CallCount("GetModuleFileNameA"), 0);
+    EXPECT_EQ(fake::CallCount("GetModuleFileNameW"), 0);
     EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
 }
 
