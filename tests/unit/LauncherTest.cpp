@@ -1,6 +1,9 @@
 #include "LauncherTest.h"
 
 #include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 using namespace paths;
 
@@ -92,4 +95,16 @@ std::string TestName(const std::string& description)
         wordStart = false;
     }
     return name;
+}
+
+Message ReadMessage(const std::string& name)
+{
+    std::ifstream file(std::string(TEST_MESSAGES_DIR) + "/" + name + ".txt", std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    std::string all = contents.str();
+    size_t lineEnd = all.find('\n');
+    if (!file || lineEnd == std::string::npos || all.back() != '\n')
+        throw std::runtime_error("cannot read the message " + name);
+    return {all.substr(0, lineEnd), all.substr(lineEnd + 1, all.size() - lineEnd - 2)};
 }

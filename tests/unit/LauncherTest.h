@@ -37,6 +37,13 @@ struct RowName {
     }
 };
 
+// A message box of the launcher as tests/messages/<name>.txt holds it: the
+// caption on the first line, then the text.
+struct Message {
+    std::string caption, text;
+};
+Message ReadMessage(const std::string& name);
+
 inline std::string Str(const CString& text)
 {
     return std::string(static_cast<LPCSTR>(text));

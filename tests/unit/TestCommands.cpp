@@ -17,15 +17,6 @@ const std::string kAnn = Profile("ann");
 const std::string kBob = Profile("bob");
 const std::string kFixedRoot = "D:\\Discs\\Study 7";
 
-const char kRepairCaption[] = "Repair or copy error";
-const char kRepairText[] =
-    "Cannot repair existing Zelvo Disc Advanced Viewer.\n"
-    "Possible reasons:\n"
-    " - No Advanced Viewer exists in current location\n"
-    " - User doesn't have sufficient rights for the operation\n"
-    " - Not enough free space to put Advanced Viewer\n"
-    " - Error happened during copy operation";
-
 using Layout = std::map<std::string, std::string>;
 
 // What a copy folder holds, told apart by how it got there.
@@ -111,8 +102,8 @@ protected:
         ASSERT_EQ(fake::MessageBoxes().size(), 1u);
         const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
         EXPECT_EQ(box.owner, nullptr);
-        EXPECT_EQ(box.caption.value_or("<none>"), kRepairCaption);
-        EXPECT_EQ(box.text.value_or("<none>"), kRepairText);
+        EXPECT_EQ(box.caption.value_or("<none>"), ReadMessage("repair").caption);
+        EXPECT_EQ(box.text.value_or("<none>"), ReadMessage("repair").text);
         EXPECT_EQ(box.type, MB_OK);
     }
 

@@ -5,11 +5,6 @@
 
 namespace {
 
-const char kHelpText[] =
-    "/LAUNCH, or no parameter - default, will launch optimal Advanced Viewer copy\n\n"
-    "/DELETE - will try to delete all possible Advanced Viewer copies from cache\n\n"
-    "/REPAIR - DELETE, than try to put Advanced Viewer from current media to cache, and LAUNCH";
-
 class StartupTest : public LauncherTest
 {
 protected:
@@ -29,12 +24,12 @@ protected:
         bool deleted = std::any_of(ops.begin(), ops.end(), [](const fake::ShellOpRecord& op) {
             return op.func == FO_DELETE;
         });
-        if (boxes.size() == 1 && boxes[0].caption == std::string("Available commands:")) {
+        if (boxes.size() == 1 && boxes[0].caption == ReadMessage("help").caption) {
             EXPECT_TRUE(fake::Processes().empty());
             EXPECT_TRUE(ops.empty());
             return "help";
         }
-        if (boxes.size() == 1 && boxes[0].caption == std::string("Repair or copy error"))
+        if (boxes.size() == 1 && boxes[0].caption == ReadMessage("repair").caption)
             return deleted && fake::Processes().empty() ? "repair" : "repair, but odd";
         if (!boxes.empty())
             return "unexpected message box";
@@ -170,8 +165,8 @@ TEST_F(StartupTest, HelpShowsTheCommandListAndNothingElse)
     const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(box.caption, std::string("Available commands:"));
-    EXPECT_EQ(box.text, std::string(kHelpText));
+    EXPECT_EQ(box.caption, ReadMessage("help").caption);
+    EXPECT_EQ(box.text, ReadMessage("help").text);
     // Not even the medium is looked at.
     EXPECT_EQ(fake::CallCount("GetModuleFileNameW"), 0);
     EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
