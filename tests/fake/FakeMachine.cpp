@@ -444,7 +444,7 @@ bool IsInside(const Node* node, const Node* folder)
 
 DWORD CheckWritable(const Node* folder)
 {
-    return (folder->drive->readOnly || folder->notWritable) ? ERROR_ACCESS_DENIED : 0;
+    return folder->notWritable ? ERROR_ACCESS_DENIED : 0;
 }
 
 DWORD CheckShare(const Node* file, DWORD access, DWORD share)
@@ -727,9 +727,6 @@ void AddDrive(const std::string& rootText, UINT type, ULONGLONG freeBytes)
 
 void SetDriveType(const std::string& root, UINT type) { DriveOrThrow(root).type = type; }
 void SetDriveFreeBytes(const std::string& root, ULONGLONG freeBytes) { DriveOrThrow(root).freeBytes = freeBytes; }
-ULONGLONG DriveFreeBytes(const std::string& root) { return DriveOrThrow(root).freeBytes; }
-void SetDriveTotalBytes(const std::string& root, ULONGLONG totalBytes) { DriveOrThrow(root).totalBytes = totalBytes; }
-void SetDriveReadOnly(const std::string& root, bool readOnly) { DriveOrThrow(root).readOnly = readOnly; }
 
 void SetDriveGeometry(const std::string& root, DWORD sectorsPerCluster, DWORD bytesPerSector)
 {
@@ -745,15 +742,6 @@ void SetCurrentDirectory(const std::string& folder)
         throw std::logic_error("fake: not a folder: " + folder);
     p.trailingSeparator = false;
     M().currentDirectory = p;
-}
-
-std::string CurrentDirectory()
-{
-    const Path& p = M().currentDirectory;
-    std::string text = p.volume;
-    for (const std::string& part : p.parts)
-        text += "\\" + part;
-    return p.parts.empty() ? text + "\\" : text;
 }
 
 void AddFolder(const std::string& path)
@@ -804,14 +792,6 @@ void SetFolderWritable(const std::string& folder, bool writable)
     node->notWritable = !writable;
 }
 
-void SetAttributes(const std::string& file, DWORD attributes)
-{
-    Node* node = NodeOrThrow(file, false);
-    if (node->folder)
-        throw std::logic_error("fake: folders keep their attributes: " + file);
-    node->attributes = attributes;
-}
-
 void Remove(const std::string& path)
 {
     Node* node = NodeOrThrow(path, false);
@@ -838,14 +818,6 @@ std::string Contents(const std::string& file)
     if (node->folder)
         throw std::logic_error("fake: not a file: " + file);
     return node->big ? std::string(node->bigSize, '\0') : node->data;
-}
-
-ULONGLONG FileSize(const std::string& file)
-{
-    Node* node = NodeOrThrow(file, true);
-    if (node->folder)
-        throw std::logic_error("fake: not a file: " + file);
-    return node->Size();
 }
 
 std::vector<std::string> ListTree(const std::string& folder)
@@ -892,12 +864,6 @@ void SetCodePage(UINT codePage)
     M().codePage = codePage;
 }
 
-UINT MbCodePage()
-{
-    const Machine& m = M();
-    return m.mbCodePage == _MB_CP_ANSI ? m.codePage : (UINT)m.mbCodePage;
-}
-
 void SetModulePath(const std::string& path)
 {
     M().modulePath = path;
@@ -911,7 +877,6 @@ void SetModulePathWide(const std::wstring& path)
 }
 void SetCommandLine(const std::wstring& commandLine) { M().commandLine = commandLine; }
 void SetStartupInfo(const STARTUPINFOA& info) { M().startupInfo = info; }
-void SetMessageBoxResult(int result) { M().messageBoxResult = result; }
 
 int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode)
 {
@@ -937,7 +902,6 @@ void ThrowFromCall(const std::string& function, int nth, Throw what, const std::
 
 void ClearInjections() { M().injections.clear(); }
 void SetLinksRemovable(bool removable) { M().linksRemovable = removable; }
-void SetShellMoveMerges(bool merges) { M().shellMoveMerges = merges; }
 
 void ShellCancelAfterFiles(int files, UINT onlyFunc)
 {
@@ -977,7 +941,6 @@ int OpenFileHandles()
 }
 
 int OpenSearches() { return (int)M().searches.size(); }
-int ProcessHandles() { return (int)M().processHandles.size(); }
 int OutstandingArgvBlocks() { return (int)M().argvBlocks.size(); }
 int BadHandleCloses() { return M().badHandleCloses; }
 int BadLocalFrees() { return M().badLocalFrees; }

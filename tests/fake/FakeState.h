@@ -36,7 +36,6 @@ struct Drive {
     ULONGLONG totalBytes = 0;
     DWORD sectorsPerCluster = 8;
     DWORD bytesPerSector = 512;
-    bool readOnly = false;
     std::unique_ptr<Node> top;
 
     ULONGLONG Cluster() const { return (ULONGLONG)sectorsPerCluster * bytesPerSector; }
@@ -96,15 +95,12 @@ struct Machine {
     bool tempPathCut = false;
     DWORD version = (7601u << 16) | (1u << 8) | 6u;
     UINT codePage = 1252;
-    int mbCodePage = _MB_CP_ANSI;  // follows codePage until _setmbcp picks another
     std::string modulePath = "C:\\app.exe";
     std::wstring modulePathWide;  // set: the real path, modulePath its ANSI form
     std::wstring commandLine = L"\"C:\\app.exe\"";
     STARTUPINFOA startupInfo{};
-    int messageBoxResult = IDOK;
 
     bool linksRemovable = true;
-    bool shellMoveMerges = true;
     int shellCancelAfter = -1;
     UINT shellCancelFunc = 0;
     int shellError = 0;
@@ -118,7 +114,6 @@ struct Machine {
     uintptr_t nextHandle = 0x1000;
     std::map<uintptr_t, FileOpen> opens;  // handles and external opens
     std::map<uintptr_t, Search> searches;
-    std::set<uintptr_t> processHandles;
     std::map<std::string, MutexState> mutexes;
     std::map<uintptr_t, std::string> mutexHandles;
     std::set<void*> argvBlocks;

@@ -97,6 +97,28 @@ TEST_F(ViewerStartTest, AMissingViewerFailsQuietly)
     EXPECT_TRUE(fake::MessageBoxes().empty());
 }
 
+// No ANSI path can be built from a medium in a folder whose name the code
+// page cannot hold (Łódź in code page 1252): the viewer starts from the
+// medium through the wide API, and no copy is looked at.
+TEST_F(ViewerStartTest, AMediumOutsideTheCodePageStartsWideFromTheMedium)
+{
+    MakeCopy(kShared, "3.2.0.15");
+    auto before = fake::Snapshot("C:\\Users");
+    fake::SetModulePathWide(L"D:\\Badania \u0141\u00f3d\u017a\\VIEWER\\bin\\ZelvoLauncher.exe");
+    Run(L"ZelvoLauncher.exe");
+
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    const fake::ProcessRecord& viewer = fake::Processes()[0];
+    const std::string root = "D:\\Badania \xC5\x81\xC3\xB3" "d\xC5\xBA";  // UTF-8
+    EXPECT_TRUE(viewer.wide);
+    EXPECT_EQ(viewer.commandLine, "\"" + root + "\\VIEWER\\bin\\KiroZelvo.exe\" data=" + root + "\\");
+    EXPECT_EQ(viewer.currentDirectory, root + "\\VIEWER\\bin");
+    EXPECT_EQ(viewer.startupInfo.dwFlags, (DWORD)STARTF_USESHOWWINDOW);
+    EXPECT_EQ(viewer.startupInfo.wShowWindow, SW_SHOW);
+    EXPECT_EQ(fake::Snapshot("C:\\Users"), before);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
+}
+
 TEST_F(ViewerStartTest, AFixedDriveMediumStartsAtOnceWithoutLookingForCopies)
 {
     MakeMedium("D:\\Discs\\Study 7", DRIVE_FIXED);
