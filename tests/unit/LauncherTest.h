@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 // The machine most tests start from, laid out like a Windows 7 machine:
@@ -43,6 +44,16 @@ struct Message {
     std::string caption, text;
 };
 Message ReadMessage(const std::string& name);
+
+namespace {
+// Prints a table row by its name (the tables live in each test file's
+// unnamed namespace, which is this one).
+template <class Row>
+auto operator<<(std::ostream& os, const Row& row) -> decltype(os << row.name)
+{
+    return os << row.name;
+}
+}  // namespace
 
 inline std::string Str(const CString& text)
 {

@@ -72,6 +72,11 @@ const Dispatch kDispatches[] = {
     {L"\"-RegServer\" /HELP", "nothing"},
 };
 
+std::ostream& operator<<(std::ostream& os, const Dispatch& row)
+{
+    return os << testing::PrintToString(std::wstring(row.commandLine));
+}
+
 class DispatchTest : public StartupTest, public ::testing::WithParamInterface<Dispatch>
 {
 };
