@@ -446,7 +446,7 @@ TEST_F(LocationsTest, ExceptionOpeningAStampFileLeavesNoSearchOpen)
     for (const ThrowCase& c : kThrowCases) {
         MakeCopy(c.copy, "3.1");
         int before = fake::OpenSearches();
-        fake::ThrowFromCall("CreateFileA", 1, c.what);
+        fake::ThrowFromCall("CreateFileA", 1, c.what, c.copy + "\\VIEWER\\bin\\Version.txt");
         ExpectThrows(app, c);
         EXPECT_EQ(fake::OpenSearches() - before, 0) << c.name << ": a search was left open";
         EXPECT_EQ(fake::OpenFileHandles(), 0) << c.name;
@@ -460,7 +460,7 @@ TEST_F(LocationsTest, ExceptionOpeningAStampFileLeavesNoSearchOpen)
     fake::SetFolderWritable(kSharedBase, false);
     fake::SetFolderWritable(kTempBase, false);  // the writability test opens no file then
     int before = fake::OpenSearches();
-    fake::ThrowFromCall("CreateFileA", 1, fake::Throw::Fake);
+    fake::ThrowFromCall("CreateFileA", 1, fake::Throw::Fake, kAnn + "\\VIEWER\\bin\\Version.txt");
     EXPECT_THROW(app.ProbeCopies(), fake::FakeException);
     EXPECT_EQ(fake::OpenSearches() - before, 0);
     fake::ClearInjections();
