@@ -636,6 +636,7 @@ struct LockRow {
 
 using fake::MutexHolder;
 const LockRow kLockRows[] = {
+    // No other launcher: the lock is taken at once.
     {"LaunchFree", kLaunch, false, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::FromMedium, kShared, false},
     // Kept past the wait: straight to the medium, no copy folder touched.
     {"LaunchKept", kLaunch, false, MutexHolder::Releases, kWaitBound + 1, Installs, WAIT_TIMEOUT, Held::Nothing, "E:",
@@ -646,18 +647,22 @@ const LockRow kLockRows[] = {
     // The other launcher died part way: its leftover goes, a fresh copy is made.
     {"LaunchAbandoned", kLaunch, false, MutexHolder::Dies, 1000, DiesCopying, WAIT_ABANDONED, Held::FromMedium, kShared,
      false},
+    // /DELETE, free: every copy goes.
     {"DeleteFree", kDelete, true, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::Nothing, "", false},
     // Kept past the wait: nothing is deleted.
     {"DeleteKept", kDelete, true, MutexHolder::Releases, INFINITE, nullptr, WAIT_TIMEOUT, Held::Current, "", false},
     // The copy the other launcher made is deleted once it lets go.
     {"DeleteWaited", kDelete, false, MutexHolder::Releases, 5000, Installs, WAIT_OBJECT_0, Held::Nothing, "", false},
+    // The dead launcher's leftover goes too.
     {"DeleteAbandoned", kDelete, false, MutexHolder::Dies, 5000, DiesCopying, WAIT_ABANDONED, Held::Nothing, "", false},
+    // /REPAIR, free: a fresh copy, no message.
     {"RepairFree", kRepair, true, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::FromMedium, "", false},
     // Kept past the wait: the repair's message, nothing touched.
     {"RepairKept", kRepair, true, MutexHolder::Releases, INFINITE, nullptr, WAIT_TIMEOUT, Held::Current, "", true},
     // A repair replaces even the copy the other launcher just made.
     {"RepairWaited", kRepair, false, MutexHolder::Releases, 5000, Installs, WAIT_OBJECT_0, Held::FromMedium, "",
      false},
+    // The dead launcher's leftover goes, a fresh copy is made.
     {"RepairAbandoned", kRepair, false, MutexHolder::Dies, 5000, DiesCopying, WAIT_ABANDONED, Held::FromMedium, "",
      false},
 };
