@@ -64,6 +64,8 @@ void CLauncherApp::RunLaunch()
         }
         m_arrStaleCopies.SetSize(0, -1);
 
+        // What an interrupted run left there would otherwise take the room the copy needs.
+        DeleteLeftovers(m_strCopyTarget);
         if (HasRoomForCopy()) {
             InstallCopy();
             ProbeCopies();
@@ -90,8 +92,8 @@ void CLauncherApp::RunDelete()
         try {
             CString copy = m_arrStaleCopies.GetAt(i);
             DeleteFolder(copy);
-            // and what an interrupted installation may have left beside it
-            DeleteLeftover(copy + STAGING_SUFFIX);
+            // and what an interrupted installation or deletion may have left beside it
+            DeleteLeftovers(copy);
         } catch (...) {
             // one copy that cannot be deleted does not stop the others
         }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 CLauncherApp::CLauncherApp()
-    : CWinApp(NULL), m_bCopyAllowed(1)
+    : CWinApp(NULL), m_bCopyAllowed(1), m_tallyCopySource()
 {
 }
 
@@ -134,7 +134,9 @@ CString CLauncherApp::ReadVersionStamp(CString pattern)
     HANDLE file = INVALID_HANDLE_VALUE;
     try {
         CString path = pattern.Left(pattern.ReverseFind('\\') + 1) + found.cFileName;
-        file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        // Read sharing: two launchers (autorun and a double-click) or a scanner
+        // reading the same stamp at once must not make each other's read fail.
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD bytesRead = 0;
             LPSTR buffer = text.GetBuffer(261);

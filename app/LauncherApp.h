@@ -6,6 +6,15 @@
 
 #include <string>
 
+// What the files of a viewer copy come to: how many there are and their exact
+// sizes. The space check counts them at the copy source; a new copy must come
+// to the same before it takes the copy folder's name.
+struct CCopyTally
+{
+    ULONGLONG files;
+    ULONGLONG bytes;
+};
+
 class CLauncherApp : public CWinApp
 {
 public:
@@ -41,7 +50,7 @@ public:
 
     // Space check
     BOOL HasRoomForCopy();
-    ULONGLONG GetFolderSize(CString folder, DWORD clusterSize);
+    ULONGLONG GetFolderSize(CString folder, DWORD clusterSize, CCopyTally* tally = NULL);
 
     // Folder operations
     int DeleteFolder(LPCSTR folder);
@@ -58,6 +67,7 @@ public:
     CString m_strSharedCopy;        // up-to-date copy in the shared location
     CString m_strTempCopy;          // up-to-date copy in the temp location
     CString m_strProfileCopy;       // up-to-date copy in a profile location
+    CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
 
 private:
     std::wstring GetOwnPathWide();
@@ -67,8 +77,11 @@ private:
     BOOL IsCopyUpToDate(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
+    int RemoveTree(const CString& folder);
     void DeleteLeftover(const CString& folder);
-    BOOL CopyFromMedium(const CString& staging, BOOL& hasCompanion);
+    void DeleteLeftovers(const CString& copyFolder);
+    BOOL IsWholeCopy(const CString& folder);
+    BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& staging);
     BOOL RenameToTarget(const CString& staging);
 };
@@ -76,6 +89,13 @@ private:
 // A copy is put together under this name beside its copy folder and takes the
 // copy folder's name only once it is complete.
 const char STAGING_SUFFIX[] = ".partial";
+// A copy folder leaves under this name before it is deleted, so that a delete
+// that stops part way never leaves a half copy under the copy folder's name.
+const char DELETING_SUFFIX[] = ".deleting";
+// How long the final rename of a new copy is tried again while a virus
+// scanner still reads the files just written (milliseconds, and between tries).
+const DWORD RENAME_WAIT = 10000;
+const DWORD RENAME_RETRY = 200;
 
 // Launchers change copy folders one at a time, whichever user runs them and in
 // whichever session: the shared location belongs to every user.

@@ -43,9 +43,10 @@ BOOL CLauncherApp::HoldsFolderLink(const CString& folder, BOOL removeLinks)
     return holds;
 }
 
-int CLauncherApp::DeleteFolder(LPCSTR folder)
+// Deletes a folder tree through the shell, never through a folder link.
+int CLauncherApp::RemoveTree(const CString& folder)
 {
-    if (strlen(folder) > SHELL_BUFFER - 2)
+    if (folder.GetLength() > (int)SHELL_BUFFER - 2)
         return ERROR_FILENAME_EXCED_RANGE;
 
     DWORD attributes = GetFileAttributesA(folder);
@@ -58,7 +59,7 @@ int CLauncherApp::DeleteFolder(LPCSTR folder)
 
     char from[SHELL_BUFFER];
     memset(from, 0, sizeof(from));
-    memcpy(from, folder, strlen(folder));
+    memcpy(from, folder, folder.GetLength());
 
     SHFILEOPSTRUCTA operation;
     memset(&operation, 0, sizeof(operation));
@@ -71,6 +72,32 @@ int CLauncherApp::DeleteFolder(LPCSTR folder)
     operation.lpszProgressTitle =
         "Deleting older version of Zelvo Disc Advanced Viewer files from HD. Please wait...";
     return SHFileOperationA(&operation);
+}
+
+// A copy is never deleted under its own name: a delete that stops part way (a
+// file in use, the viewer still running from it) would leave a stamped half
+// copy that later launches take for a whole one. The copy first leaves under
+// a name no launcher takes for a copy; when it cannot (Windows refuses while a
+// program holds a file in it open), it stays whole and the delete has failed.
+int CLauncherApp::DeleteFolder(LPCSTR folder)
+{
+    CString copy = folder;
+    if (copy.GetLength() > (int)SHELL_BUFFER - 2)
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD attributes = GetFileAttributesA(copy);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveTree(copy);
+    if (copy.GetLength() + (int)sizeof(DELETING_SUFFIX) - 1 > (int)SHELL_BUFFER - 2)
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (HoldsFolderLink(copy, TRUE))
+        return ERROR_ACCESS_DENIED;  // a link stays: leave the whole tree alone
+
+    CString leaving = copy + DELETING_SUFFIX;
+    DeleteLeftover(leaving);
+    if (!MoveFileA(copy, leaving))
+        return GetLastError() != 0 ? (int)GetLastError() : ERROR_ACCESS_DENIED;
+    return RemoveTree(leaving);
 }
 
 BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move)
@@ -106,67 +133,90 @@ BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move
 void CLauncherApp::DeleteLeftover(const CString& folder)
 {
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
-        DeleteFolder(folder);
+        RemoveTree(folder);
+}
+
+// What an interrupted installation or deletion left beside a copy folder.
+void CLauncherApp::DeleteLeftovers(const CString& copyFolder)
+{
+    DeleteLeftover(copyFolder + STAGING_SUFFIX);
+    DeleteLeftover(copyFolder + DELETING_SUFFIX);
+}
+
+// Whether a copy holds as many files, and as many bytes, as the space check
+// counted at the copy source. The shell's word is not enough: it can drop a
+// file that cannot be read (a scratch, a disc taken out) and still report
+// success.
+BOOL CLauncherApp::IsWholeCopy(const CString& folder)
+{
+    CCopyTally tally = CCopyTally();
+    GetFolderSize(folder + "\\VIEWER", 0, &tally);
+    CFileFind companion;
+    if (companion.FindFile(folder + "\\kiro\\KiroPageHolder.exe")) {
+        companion.FindNextFile();
+        tally.files++;
+        tally.bytes += companion.GetLength64();
+    }
+    return m_tallyCopySource.files != 0 && tally.files == m_tallyCopySource.files &&
+           tally.bytes == m_tallyCopySource.bytes;
 }
 
 // Installs by putting the copy together under the staging name and renaming it
-// into place once it is complete: whatever stops an installation part way
-// (Cancel, a failing disc, a killed process, a power cut), no copy folder ever
-// holds a partial copy that the next launch would take for up to date.
+// into place once it is complete and checked: whatever stops an installation
+// part way (Cancel, a failing disc, a killed process, a power cut), no copy
+// folder ever holds a partial copy that the next launch would take for up to
+// date. It relies on the space check having counted the source.
 BOOL CLauncherApp::InstallCopy()
 {
     if (_mbscmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) == 0)
         return TRUE;
 
-    CString staging = m_strCopyTarget + STAGING_SUFFIX;
-    DeleteLeftover(staging);
+    DeleteLeftovers(m_strCopyTarget);
     DeleteFolder(m_strCopyTarget);
+    // An old copy that could not be cleared (in use, another user's) stays
+    // whole, and nothing is copied or moved for nothing.
+    if (GetFileAttributesA(m_strCopyTarget) != INVALID_FILE_ATTRIBUTES)
+        return FALSE;
 
+    CString staging = m_strCopyTarget + STAGING_SUFFIX;
     if (_mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0)
         return MoveCopyIntoPlace(staging);
 
     // A staging folder that could not be deleted (a link that stays) is never copied into.
     if (!CreateDirectoryA(staging, NULL))
         return FALSE;
-    BOOL hasCompanion = FALSE;
-    // The final rename fails when the old copy folder could not be deleted:
-    // nothing is merged into it.
-    if (!CopyFromMedium(staging, hasCompanion) || !RenameToTarget(staging)) {
+    if (!CopyFromMedium(staging) || !IsWholeCopy(staging) || !RenameToTarget(staging)) {
         DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
         return FALSE;
     }
-    // A medium without the companion still gives a complete viewer, which is
-    // put in place; the installation counts as failed all the same.
-    return hasCompanion;
+    return TRUE;
 }
 
-// Puts the medium's VIEWER tree and, when the medium has it, the companion
-// into the staging folder.
-BOOL CLauncherApp::CopyFromMedium(const CString& staging, BOOL& hasCompanion)
+// Puts the medium's VIEWER tree and the companion into the staging folder.
+BOOL CLauncherApp::CopyFromMedium(const CString& staging)
 {
     if (!CopyOrMoveFolder(m_strCopySource + "\\VIEWER", staging, FALSE))
         return FALSE;
     CString companion = m_strCopySource + "\\kiro\\KiroPageHolder.exe";
-    hasCompanion = GetFileAttributesA(companion) != INVALID_FILE_ATTRIBUTES;
-    if (!hasCompanion)
-        return TRUE;
+    if (GetFileAttributesA(companion) == INVALID_FILE_ATTRIBUTES)
+        return FALSE;
     if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return FALSE;
     return CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE);
 }
 
 // Gives the finished copy the copy folder's name. A virus scanner still
-// reading the files just written can hold up the rename for a moment; an old
-// copy folder that could not be deleted fails it at once.
+// reading the files just written can hold up the rename for some seconds; a
+// folder already under that name fails it at once.
 BOOL CLauncherApp::RenameToTarget(const CString& staging)
 {
-    for (int attempt = 1;; attempt++) {
+    for (DWORD waited = 0;; waited += RENAME_RETRY) {
         if (MoveFileA(staging, m_strCopyTarget))
             return TRUE;
         DWORD error = GetLastError();
-        if (attempt == 5 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+        if (waited >= RENAME_WAIT || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
             return FALSE;
-        Sleep(200);
+        Sleep(RENAME_RETRY);
     }
 }
 
@@ -191,16 +241,13 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
     DeleteLeftover(leaving);
     if (!MoveFileA(m_strCopySource, leaving))
         return FALSE;
-    // The folder arrives in the parent under its own last name, the staging name.
-    if (!CopyOrMoveFolder(leaving, parent, TRUE)) {
-        if (GetFileAttributesA(staging) == INVALID_FILE_ATTRIBUTES) {
-            // Nothing arrived: the copy is whole where it was, so it keeps its name.
-            MoveFileA(leaving, m_strCopySource);
-        } else {
-            // Stopped part way: neither half can be trusted any more.
-            DeleteLeftover(staging);
+    // The folder arrives in the parent under its own last name, the staging
+    // name. Whatever the shell says, only a whole copy goes on.
+    if (!CopyOrMoveFolder(leaving, parent, TRUE) || !IsWholeCopy(staging)) {
+        DeleteLeftover(staging);
+        // A copy still whole where it was keeps its name there; a half one goes.
+        if (!IsWholeCopy(leaving) || !MoveFileA(leaving, m_strCopySource))
             DeleteLeftover(leaving);
-        }
         return FALSE;
     }
     if (!RenameToTarget(staging)) {

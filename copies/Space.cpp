@@ -27,18 +27,22 @@ BOOL CLauncherApp::HasRoomForCopy()
 
     // What the target holds now is deleted before the copy, so it counts as room.
     ULONGLONG room = freeToCaller.QuadPart + GetFolderSize(m_strCopyTarget, clusterSize);
-    ULONGLONG need = GetFolderSize(m_strCopySource + "\\VIEWER", clusterSize);
+    // The walk of the source also counts its files, against which the new copy is checked.
+    m_tallyCopySource = CCopyTally();
+    ULONGLONG need = GetFolderSize(m_strCopySource + "\\VIEWER", clusterSize, &m_tallyCopySource);
 
     CFileFind companion;
     if (!companion.FindFile(m_strCopySource + "\\kiro\\KiroPageHolder.exe"))
         return FALSE;
     companion.FindNextFile();
     need += RoundToClusters(companion.GetLength(), clusterSize);
+    m_tallyCopySource.files++;
+    m_tallyCopySource.bytes += companion.GetLength64();
 
     return room > need;
 }
 
-ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize)
+ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize, CCopyTally* tally)
 {
     ULONGLONG sum = 0;
     CFileFind finder;
@@ -52,9 +56,13 @@ ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize)
                 // A folder link may lead anywhere, even back into this tree:
                 // it is never followed and counts nothing.
                 if (!finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT))
-                    sum += GetFolderSize(finder.GetFilePath(), clusterSize);
+                    sum += GetFolderSize(finder.GetFilePath(), clusterSize, tally);
             } else {
                 sum += RoundToClusters(finder.GetLength64(), clusterSize);
+                if (tally) {
+                    tally->files++;
+                    tally->bytes += finder.GetLength64();
+                }
             }
         }
     } catch (...) {

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Builds the launcher and shows it at work on a sample disc under Wine: the
-# 32-bit exe, the one that ships on discs, where 32-bit Windows programs can
-# run here, else the 64-bit exe. Run as root on a fresh Debian machine:
-# installs what is missing first.
+# Builds the launcher and shows it at work under Wine on sample discs, each
+# made with scripts/disc.py image and put in the optical drive as Windows
+# reads the image: the 32-bit exe, the one that ships on discs, where 32-bit
+# Windows programs can run here, else the 64-bit exe. Run as root on a fresh
+# Debian machine: installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
 """Shows ZelvoLauncher.exe at work on a sample disc under Wine (see demo.sh).
+Each disc is made as a disc author makes it: a layout folder, its image made
+with scripts/disc.py, and what Windows reads from that image (its Joliet
+tree, read back with xorriso) laid out read-only in the optical drive E:.
 
     demo_run.py <build dir of the windows or windows-x86 preset>
 
@@ -7,6 +10,7 @@ Prints what happens at each step and exits 1 as soon as a step does not
 happen as described."""
 
 import os
+import shutil
 import sys
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -14,8 +18,8 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
-from zelvo_e2e import (WinePrefix, missing_prerequisites, pe_machine, snapshot,  # noqa: E402
-                       viewer_command)
+from zelvo_e2e import (AUTORUN, WinePrefix, disc_from_image, missing_prerequisites,  # noqa: E402
+                       pe_machine, snapshot, viewer_command, write)
 
 LAUNCHER = "E:\\VIEWER\\bin\\ZelvoLauncher.exe"
 
@@ -42,6 +46,23 @@ def read_stamp(copy):
         return f.read().strip()
 
 
+def disc_in_drive(w, version):
+    """A sample disc of this viewer version in E:, made from its image;
+    returns its layout folder."""
+    layout = w.make_medium(os.path.join(w.root, "outside", "disc-" + version), version)
+    write(os.path.join(layout, "autorun.inf"), AUTORUN)
+    print("   scripts/disc.py image %s %s.iso%s:"
+          % (layout, layout, " --allow-x64" if w.arch == "x64" else ""))
+    try:
+        drive, report = disc_from_image(w, layout)
+    except (RuntimeError, OSError) as e:
+        raise StepFailed(str(e))
+    print("".join("      " + line + "\n" for line in report.splitlines()), end="")
+    check(snapshot(drive) == snapshot(layout), "the image does not give Windows the layout's files")
+    print("   E: holds what Windows reads from the image, read-only")
+    return layout
+
+
 def launch(w, args=""):
     res = w.run(args, exe=LAUNCHER)
     check(not res.timed_out, "the launcher did not end")
@@ -56,7 +77,7 @@ def demo(w):
     copy_win = w.win(copy)
 
     print("\n1. First launch from a disc (version 3.2.0.15) in the optical drive E:")
-    disc = w.medium_on("e", "3.2.0.15")
+    disc = disc_in_drive(w, "3.2.0.15")
     res = launch(w)
     check(os.path.isdir(copy), "no copy was made in " + copy_win)
     check(snapshot(copy) == w.expected_copy(disc),
@@ -78,8 +99,7 @@ def demo(w):
     print("   -> started at once from the copy; nothing was copied")
 
     print("\n3. A newer disc (version 3.3.0.2) in E:")
-    w.reset_media()
-    newer = w.medium_on("e", "3.3.0.2")
+    newer = disc_in_drive(w, "3.3.0.2")
     res = launch(w)
     check(os.path.isdir(copy), "the copy is gone and no new one was made")
     check(read_stamp(copy) == "3.3.0.2", "the copy still has version " + read_stamp(copy))
@@ -103,6 +123,8 @@ def main():
         return 2
     build = os.path.abspath(sys.argv[1])
     missing = missing_prerequisites(pe_machine(os.path.join(build, "ZelvoLauncher.exe")))
+    if not shutil.which("xorriso"):
+        missing.append("xorriso not installed (scripts/install-deps.sh installs it)")
     if missing:
         print("cannot run the demo: " + "; ".join(missing))
         return 1

@@ -21,6 +21,8 @@ have xdotool || need+=(xdotool)
 [ -e /usr/lib/python3/dist-packages/pefile.py ] || need+=(python3-pefile)  # the exe checks
 have openssl || need+=(openssl)               # the release: certificate checks
 have osslsigncode || need+=(osslsigncode)     # the release: signing
+have xorriso || need+=(xorriso)               # scripts/disc.py: disc images
+[ -e /usr/lib/python3/dist-packages/pycdlib ] || need+=(python3-pycdlib)  # scripts/disc.py: reading images
 
 # A tiny i386 Linux program (exit(42) through int 0x80): whether this kernel
 # runs 32-bit programs at all. Some machines of this kind refuse them.

@@ -671,3 +671,31 @@ def viewer_command(copy_folder_win, media_root_win):
     copy_folder_win (a copy folder or the media root) with this media root."""
     cwd = copy_folder_win + "\\VIEWER\\bin"
     return '"%s\\KiroZelvo.exe" data=%s\\' % (cwd, media_root_win), cwd
+
+
+DISC_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "disc.py")
+AUTORUN = "[autorun]\r\nopen=VIEWER\\bin\\ZelvoLauncher.exe\r\nicon=VIEWER\\bin\\ZelvoLauncher.exe,0\r\n"
+
+
+def disc_from_image(w, layout, letter="e"):
+    """Makes the image of a disc layout with scripts/disc.py, reads the
+    image's Joliet tree (the names Windows reads) back with xorriso into a
+    read-only folder (a read-only tmpfs where this machine allows) and puts
+    that in the drive. Returns (the folder, disc.py's report)."""
+    iso = layout.rstrip("/") + ".iso"
+    args = ["--allow-x64"] if w.arch == "x64" else []   # no 32-bit launcher in a 64-bit test
+    r = subprocess.run([sys.executable, DISC_TOOL, "image", layout, iso] + args,
+                       capture_output=True, text=True)
+    if r.returncode:
+        raise RuntimeError("disc.py image failed:\n" + r.stdout + r.stderr)
+    name = "disc-" + os.path.basename(layout.rstrip("/"))
+    drive = w.mount_tmpfs(name, "64m") or os.path.join(w.root, "media", name)
+    os.makedirs(drive, exist_ok=True)
+    subprocess.run(["xorriso", "-no_rc", "-osirrox", "on", "-read_fs", "norock", "-indev", iso,
+                    "-extract", "/", drive], check=True, capture_output=True)
+    os.remove(iso)
+    subprocess.run(["chmod", "-R", "a-w", drive], check=True)
+    if drive in w.mounts:
+        w.remount_read_only(drive)
+    w.map_drive(letter, drive)
+    return drive, r.stdout

@@ -159,11 +159,21 @@ void ReleaseExternalOpen(int id);
 void FailCall(const std::string& function, int nth, DWORD error, const std::string& path = "");
 enum class Throw { BadAlloc, Fake };
 void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path = "");
+// Aimed at every call of `function` whose argument (as Calls() logs it: a
+// path, "from -> to" for two) contains `argContains`.
+void FailCallOn(const std::string& function, const std::string& argContains, DWORD error);
+void ThrowFromCallOn(const std::string& function, const std::string& argContains, Throw what);
+// Calls of `function` whose argument contains
+// `argContains` fail with `error` until Sleep has let `milliseconds` pass.
+void HoldUpCall(const std::string& function, const std::string& argContains, DWORD error, DWORD milliseconds);
 void ClearInjections();
 
 // Windows removes a folder link with RemoveDirectoryA; Wine 8 cannot
 // (ERROR_DIR_NOT_EMPTY). Default true.
 void SetLinksRemovable(bool removable);
+// Wine 8: a copy of a folder passes over each file inside it that cannot be
+// read or written, and reports success. Default false (the error stops it).
+void SetShellDropsFileErrors(bool drops);
 // The user presses Cancel in the progress dialog after `files` files were
 // written (or deleted) by a shell operation: the operation stops there,
 // fAnyOperationsAborted is TRUE and the result is ERROR_CANCELLED. Applies to

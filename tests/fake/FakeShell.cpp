@@ -97,7 +97,10 @@ DWORD CopyTree(const Node* source, Node* destFolder, const std::string& name, Ru
     if (!source->folder) {
         if (!run.MayTakeNextFile())
             return ERROR_CANCELLED;
-        if (DWORD error = PutFile(destFolder, name, *source))
+        DWORD error = CheckShare(source, GENERIC_READ, FILE_SHARE_READ);
+        if (!error)
+            error = PutFile(destFolder, name, *source);
+        if (error && !(M().shellDropsFileErrors && depth > 0))
             return error;
         ++run.files;
         return 0;

@@ -75,6 +75,15 @@ struct Injection {
     DWORD error;
     bool throws;
     Throw what;
+    std::string argContains = "";  // only calls whose logged argument holds this
+};
+
+// Calls held up for a while: they fail until the clock reaches `until`.
+struct HoldUp {
+    std::string function;
+    std::string argContains;
+    DWORD error;
+    ULONGLONG until;
 };
 
 struct MutexState {
@@ -106,6 +115,7 @@ struct Machine {
     int shellError = 0;
     bool shellErrorPerform = false;
     UINT shellErrorFunc = 0;
+    bool shellDropsFileErrors = false;
 
     DWORD lastError = 0;
     UINT tempCounter = 0;
@@ -121,6 +131,7 @@ struct Machine {
     int badLocalFrees = 0;
 
     std::vector<Injection> injections;
+    std::vector<HoldUp> holdUps;
     std::vector<CallRecord> calls;
     std::vector<ProcessRecord> processes;
     std::vector<MessageBoxRecord> messageBoxes;

@@ -188,7 +188,7 @@ std::string ToAnsi(const wchar_t* text, size_t count, UINT codePage, const std::
     return out;
 }
 
-// GetModuleFileNameA/W: the path, cut to fit the buffer as Windows cuts it.
+// GetModuleFileNameW: the path, cut to fit the buffer as Windows cuts it.
 template <typename Char>
 DWORD CopyModulePath(const std::basic_string<Char>& path, Char* buffer, DWORD size)
 {

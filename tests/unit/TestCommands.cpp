@@ -83,8 +83,10 @@ protected:
 
     void ExpectNoLeftovers()
     {
-        for (const std::string& folder : {kShared, kTemp, kAnn, kBob})
+        for (const std::string& folder : {kShared, kTemp, kAnn, kBob}) {
             EXPECT_FALSE(fake::Exists(folder + ".partial")) << folder;
+            EXPECT_FALSE(fake::Exists(folder + ".deleting")) << folder;
+        }
     }
 
     // The viewer was started once, from `folder`, with the medium's root as data.
@@ -298,7 +300,7 @@ TEST_P(StaleCopyThrowsTest, AnExceptionWhileDeletingOneStaleCopyStopsNothingElse
     MakeCopy(kTemp, kOld);
     MakeCopy(kAnn, kOld);
     MakeCopy(kBob, kOld);
-    fake::ThrowFromCall("SHFileOperationA", 1, GetParam(), kTemp);
+    fake::ThrowFromCall("MoveFileA", 1, GetParam(), kTemp);  // as the temp copy leaves its name
     app.RunLaunch();
 
     ExpectHeld(kTemp, Held::Old);
@@ -438,7 +440,10 @@ TEST_F(DeleteTest, EveryCandidateIsListedAndDeleted)
 
     Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\" /DELETE");
 
-    EXPECT_EQ(Deleted(), (std::vector<std::string>{kShared, kShared + ".partial", kTemp, publicProfile, kAnn, kBob,
+    // A copy leaves under another name before the shell deletes it; a folder
+    // that is not there is handed to the shell as it is.
+    EXPECT_EQ(Deleted(), (std::vector<std::string>{kShared + ".deleting", kShared + ".partial", kTemp + ".deleting",
+                                                   publicProfile, kAnn + ".deleting", kBob + ".deleting",
                                                    kBob + ".partial"}));
     for (const std::string& folder : {kShared, kTemp, kAnn, kBob, publicProfile}) {
         EXPECT_FALSE(fake::Exists(folder)) << folder;
@@ -459,7 +464,7 @@ TEST_F(DeleteTest, WithoutTheAllUsersFolderOnlyTheTempCopyGoes)
     fake::UnsetEnv("PUBLIC");
     app.RunDelete();
 
-    EXPECT_EQ(Deleted(), std::vector<std::string>{kTemp});
+    EXPECT_EQ(Deleted(), std::vector<std::string>{kTemp + ".deleting"});
     ExpectHeld(kTemp, Held::Nothing);
     ExpectHeld(kShared, Held::Old);
     ExpectHeld(kAnn, Held::Old);
@@ -472,7 +477,7 @@ TEST_F(DeleteTest, AnExceptionWhileDeletingOneCopyStopsNothingElse)
     MakeCopy(kTemp, kOld);
     MakeCopy(kAnn, kOld);
     MakeCopy(kBob, kOld);
-    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::Fake, kTemp);
+    fake::ThrowFromCall("MoveFileA", 1, fake::Throw::Fake, kTemp);  // the temp copy, as it leaves its name
     app.RunDelete();
 
     ExpectHeld(kShared, Held::Nothing);
@@ -508,7 +513,7 @@ TEST_F(RepairTest, AnExceptionDuringTheDeletionsStillRepairs)
     MakeMedium();
     MakeCopy(kShared, kOld);
     MakeCopy(kTemp, kOld);
-    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::BadAlloc, kShared);
+    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::BadAlloc, kShared + ".deleting");  // the shared copy
     app.RunRepair();
 
     EXPECT_TRUE(fake::MessageBoxes().empty());
@@ -530,6 +535,7 @@ TEST_F(RepairTest, AFixedDriveMediumIsCopiedAnyway)
 struct RepairFailure {
     const char* name;
     std::function<void(CommandTest&)> arrange;
+    bool oldCopyStays = false;  // a folder whose entries cannot be renamed keeps its copy whole
 };
 
 const RepairFailure kRepairFailures[] = {
@@ -542,7 +548,8 @@ const RepairFailure kRepairFailures[] = {
          t.Medium("E:", DRIVE_CDROM);
          SharedNotWritable();
          fake::SetFolderWritable(kTempBase, false);
-     }},
+     },
+     true},
     {"up-to-date shared copy survives the deletion",
      [](CommandTest& t) {
          t.Medium("E:", DRIVE_CDROM);
@@ -581,9 +588,8 @@ TEST_P(RepairFailureTest, ShowsTheOneMessage)
 
     ExpectRepairMessage();
     EXPECT_TRUE(fake::Processes().empty()) << "a repair never starts the viewer";
-    // The old copy was deleted before anything could fail (its folder
-    // stays only where the temp folder is not writable).
-    EXPECT_FALSE(fake::Exists(kTemp + "\\VIEWER\\bin\\Version.txt"));
+    // The old copy was deleted before anything could fail, or stays whole.
+    ExpectHeld(kTemp, GetParam().oldCopyStays ? Held::Old : Held::Nothing);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFailure, RepairFailureTest, ::testing::ValuesIn(kRepairFailures), RowName());
@@ -713,5 +719,126 @@ TEST_P(CopyLockTest, WaitsForTheOtherLauncherUpToTheBound)
 
 INSTANTIATE_TEST_SUITE_P(EachCommandWithTheLockFreeWaitedForAbandonedOrKept, CopyLockTest,
                          ::testing::ValuesIn(kLockRows), RowName());
+
+}  // namespace
+
+// ---- A copy folder only ever holds a whole copy --------------------------------
+//
+// Faults that the shell does not report, copies in use and leftovers: after
+// each, no copy folder holds a half copy, and nothing is copied for nothing.
+
+namespace {
+
+const std::string kOtherTemp = "D:\\Temp\\Zelvo Disc 11";
+
+// The old viewer runs from the copy, with the companion it started: a file
+// that the shell's delete reaches last is held open without delete sharing.
+void InUse(const std::string& copyFolder)
+{
+    fake::HoldOpenExternally(copyFolder + "\\kiro\\KiroPageHolder.exe", GENERIC_READ, FILE_SHARE_READ);
+}
+
+// Leftovers of a killed installation and a stopped deletion, 40 KiB each.
+void Leftovers(const std::string& copyFolder)
+{
+    fake::AddFile(copyFolder + ".partial\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+    fake::AddFile(copyFolder + ".deleting\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+}
+
+struct WholeCopyCase {
+    const char* name;
+    std::function<void()> arrange;  // after the disc in E: and an old shared copy
+    std::wstring command;
+    std::string viewerFrom;  // "" when no viewer starts
+    bool copies;             // a shell copy or move runs
+    Held shared;             // the shared copy folder afterwards
+};
+
+void PrintTo(const WholeCopyCase& c, std::ostream* os) { *os << c.name; }
+
+const WholeCopyCase kWholeCopyCases[] = {
+    // The old viewer runs from the copy a newer disc replaces: Windows refuses
+    // to rename it away, so it stays whole and nothing is copied.
+    {"OldCopyInUse", [] { InUse(kShared); }, L"", "E:", false, Held::Old},
+    // An up-to-date copy on another volume is not moved where the old copy cannot be cleared.
+    {"MoveTargetInUse",
+     [] {
+         fake::AddDrive("D:", DRIVE_FIXED);
+         fake::AddFolder("D:\\Temp");
+         fake::SetTempPath("D:\\Temp\\");
+         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
+         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
+         fake::AddFile(kOtherTemp + "\\kiro\\KiroPageHolder.exe", std::string(600, 'H'));
+         InUse(kShared);
+     },
+     L"", kOtherTemp, false, Held::Old},
+    // "/DELETE" leaves a copy in use whole.
+    {"DeleteCopyInUse", [] { InUse(kShared); }, L" /DELETE", "", false, Held::Old},
+    // A second launcher (or a scanner) reads the disc's stamp at the same
+    // moment: the old copy is still seen as old, and replaced.
+    {"DiscStampReadByAnother",
+     [] { fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ); }, L"", kShared,
+     true, Held::FromMedium},
+    // ... or an up-to-date copy's stamp: the copy is used, not made again.
+    {"CopyStampReadByAnother",
+     [] {
+         fake::AddFile(kShared + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
+         fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ);
+     },
+     L"", kShared, false, Held::Current},
+    // Too little room but for the leftovers: they go first, then the copy fits.
+    {"LeftoversOnANearlyFullDisk",
+     [] {
+         fake::Remove(kShared);
+         Leftovers(kShared);
+         fake::SetDriveFreeBytes("C:", 1000);
+     },
+     L"", kShared, true, Held::FromMedium},
+    // A scanner holds up the final rename for 2 seconds.
+    {"RenameHeldUpBriefly", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_SHARING_VIOLATION, 2000); },
+     L"", kShared, true, Held::FromMedium},
+    // ... and past 10 seconds: the installation fails.
+    {"RenameHeldUpTooLong", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_ACCESS_DENIED, 10400); },
+     L"", "E:", true, Held::Nothing},
+    // A scratched file that nobody can read: the shell leaves it out and reports success (Wine).
+    {"UnreadableMediumFile",
+     [] {
+         fake::SetShellDropsFileErrors(true);
+         fake::HoldOpenExternally("E:\\VIEWER\\help\\img\\logo.png", GENERIC_READ, 0);
+     },
+     L"", "E:", true, Held::Nothing},
+};
+
+class WholeCopyTest : public CommandTest, public ::testing::WithParamInterface<WholeCopyCase>
+{
+};
+
+TEST_P(WholeCopyTest, NoHalfCopyAndNothingCopiedForNothing)
+{
+    const WholeCopyCase& c = GetParam();
+    MakeMedium();
+    MakeCopy(kShared, kOld);
+    c.arrange();
+    auto sourceBefore = fake::Exists(kOtherTemp) ? fake::Snapshot(kOtherTemp) : Layout{};
+
+    Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + c.command);
+
+    if (c.viewerFrom.empty())
+        EXPECT_TRUE(fake::Processes().empty());
+    else
+        ExpectViewerFrom(c.viewerFrom);
+    ExpectHeld(kShared, c.shared);
+    ExpectNoLeftovers();
+    bool copied = false;
+    for (const auto& op : fake::ShellOps())
+        copied = copied || op.func == FO_COPY || op.func == FO_MOVE;
+    EXPECT_EQ(copied, c.copies);
+    if (!sourceBefore.empty()) {
+        EXPECT_EQ(fake::Snapshot(kOtherTemp), sourceBefore) << "the copy to be moved stays whole where it was";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFault, WholeCopyTest, ::testing::ValuesIn(kWholeCopyCases),
+                         [](const ::testing::TestParamInfo<WholeCopyCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -133,8 +133,9 @@ TEST_F(MediaTest, StampsThatCannotBeReadAreEmpty)
     fake::Remove("E:\\VIEWER\\bin\\Version1.txt");
     EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "4.7");
 
-    // Another process holds it open: the open allows no sharing and fails.
-    int open = fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version2.txt", GENERIC_READ, FILE_SHARE_READ);
+    // Another process writes it: the open shares reading only, and fails.
+    int open = fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version2.txt", GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), "");
     fake::ReleaseExternalOpen(open);
 
