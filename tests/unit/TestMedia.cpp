@@ -99,26 +99,35 @@ TEST_F(MediaTest, ALauncherPathLongerThanTheFirstBufferIsReadInFull)
     EXPECT_EQ(Str(app.m_strMediaRoot), exact);
 }
 
-TEST_F(MediaTest, ReadsTheTrimmedStamp)
+struct Stamp {
+    const char* name;
+    std::string contents;
+    std::string stamp;
+};
+
+const Stamp kStamps[] = {
+    // Spaces, tabs, dots and line breaks at either end go; inside, all stays.
+    {"spaces, dot and CRLF", " 3.2.0.15 .\r\n", "3.2.0.15"},
+    {"tabs and LF", "\t\t4.7\n", "4.7"},
+    {"inner text kept", "4 7 (beta)", "4 7 (beta)"},
+    {"nothing but trimmings", "...\r\n  . \n", ""},
+    {"empty", "", ""},
+    // Only the first 260 bytes count.
+    {"cut after 260 bytes", std::string(255, ' ') + "1.2.3.4", "1.2.3"},
+    {"long number cut", "5." + std::string(300, '9'), "5." + std::string(258, '9')},
+};
+
+class StampTest : public MediaTest, public ::testing::WithParamInterface<Stamp>
 {
-    const struct {
-        std::string contents;
-        std::string stamp;
-    } cases[] = {
-        {" 3.2.0.15 .\r\n", "3.2.0.15"},
-        {"\t\t4.7\n", "4.7"},
-        {"4 7 (beta)", "4 7 (beta)"},
-        {"...\r\n  . \n", ""},
-        {"", ""},
-        {std::string(255, ' ') + "1.2.3.4", "1.2.3"},  // only the first 260 bytes count
-        {"5." + std::string(300, '9'), "5." + std::string(258, '9')},
-    };
-    for (const auto& c : cases) {
-        fake::AddFile("E:\\VIEWER\\bin\\Version.txt", c.contents);
-        EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), c.stamp)
-            << testing::PrintToString(c.contents);
-    }
+};
+
+TEST_P(StampTest, ReadsTheTrimmedStamp)
+{
+    fake::AddFile("E:\\VIEWER\\bin\\Version.txt", GetParam().contents);
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), GetParam().stamp);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachStamp, StampTest, ::testing::ValuesIn(kStamps), RowName());
 
 TEST_F(MediaTest, StampsThatCannotBeReadAreEmpty)
 {
