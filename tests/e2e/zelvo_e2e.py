@@ -32,27 +32,34 @@ import hashlib
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+try:
+    import pefile
+except ImportError:  # a python3 of its own (pyenv, venv) beside Debian's python3-pefile
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import pefile
+
 SKIP_CODE = 77
 COPY_NAME = "Zelvo Disc 11"
 MEDIA_VERSION = "3.2.0.15"
-HELP_CAPTION = "Available commands:"
-HELP_TEXT = ("/LAUNCH, or no parameter - default, will launch optimal Advanced Viewer copy\n\n"
-             "/DELETE - will try to delete all possible Advanced Viewer copies from cache\n\n"
-             "/REPAIR - DELETE, than try to put Advanced Viewer from current media to cache, and LAUNCH")
-REPAIR_CAPTION = "Repair or copy error"
-REPAIR_TEXT = ("Cannot repair existing Zelvo Disc Advanced Viewer.\n"
-               "Possible reasons:\n"
-               " - No Advanced Viewer exists in current location\n"
-               " - User doesn't have sufficient rights for the operation\n"
-               " - Not enough free space to put Advanced Viewer\n"
-               " - Error happened during copy operation")
+
+
+def message(name):
+    """(caption, text) of one of the launcher's message boxes, as
+    tests/messages/<name>.txt holds it: the caption on the first line."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "messages", name + ".txt")
+    with open(path, encoding="ascii", newline="") as f:
+        caption, text = f.read().split("\n", 1)
+    return caption, text.removesuffix("\n")
+
+
+HELP_CAPTION, HELP_TEXT = message("help")
+REPAIR_CAPTION, REPAIR_TEXT = message("repair")
 
 # Drive letters and their types, fixed for the prefix's life: the drive type
 # is read by Wine's mount manager at wineserver start, the link target on every
@@ -65,12 +72,10 @@ MACHINES = {0x8664: "x64", 0x014C: "x86"}
 
 def pe_machine(path):
     """"x64" or "x86": what a Windows program is built for."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    at = struct.unpack_from("<I", head, 0x3C)[0]
-    if head[:2] != b"MZ" or head[at:at + 4] != b"PE\0\0":
-        raise ValueError("not a Windows program: " + path)
-    machine = struct.unpack_from("<H", head, at + 4)[0]
+    try:
+        machine = pefile.PE(path, fast_load=True).FILE_HEADER.Machine
+    except pefile.PEFormatError as e:
+        raise ValueError("not a Windows program: %s (%s)" % (path, e))
     if machine not in MACHINES:
         raise ValueError("%s is built for machine 0x%04X" % (path, machine))
     return MACHINES[machine]

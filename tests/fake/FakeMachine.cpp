@@ -179,6 +179,16 @@ Machine& M()
     return *machine;
 }
 
+// Whether a call whose main argument is `arg` names `path` ("" names every
+// call): the argument is the path, or one of the two in "from -> to".
+static bool Names(const std::string& arg, const std::string& path)
+{
+    if (path.empty() || arg == path)
+        return true;
+    size_t arrow = arg.find(" -> ");
+    return arrow != std::string::npos && (arg.compare(0, arrow, path) == 0 || arg.compare(arrow + 4, std::string::npos, path) == 0);
+}
+
 bool Enter(const char* function, const std::string& arg)
 {
     Machine& m = M();
@@ -191,7 +201,8 @@ bool Enter(const char* function, const std::string& arg)
     std::optional<Injection> fire;
     for (size_t i = 0; i < m.injections.size();) {
         Injection& inj = m.injections[i];
-        if (inj.function != function || arg.find(inj.argContains) == std::string::npos) {
+        if (inj.function != function || !Names(arg, inj.path) ||
+            arg.find(inj.argContains) == std::string::npos) {
             ++i;
             continue;
         }
@@ -439,7 +450,7 @@ bool IsInside(const Node* node, const Node* folder)
 
 DWORD CheckWritable(const Node* folder)
 {
-    return (folder->drive->readOnly || folder->notWritable) ? ERROR_ACCESS_DENIED : 0;
+    return folder->notWritable ? ERROR_ACCESS_DENIED : 0;
 }
 
 DWORD CheckShare(const Node* file, DWORD access, DWORD share)
@@ -722,9 +733,6 @@ void AddDrive(const std::string& rootText, UINT type, ULONGLONG freeBytes)
 
 void SetDriveType(const std::string& root, UINT type) { DriveOrThrow(root).type = type; }
 void SetDriveFreeBytes(const std::string& root, ULONGLONG freeBytes) { DriveOrThrow(root).freeBytes = freeBytes; }
-ULONGLONG DriveFreeBytes(const std::string& root) { return DriveOrThrow(root).freeBytes; }
-void SetDriveTotalBytes(const std::string& root, ULONGLONG totalBytes) { DriveOrThrow(root).totalBytes = totalBytes; }
-void SetDriveReadOnly(const std::string& root, bool readOnly) { DriveOrThrow(root).readOnly = readOnly; }
 
 void SetDriveGeometry(const std::string& root, DWORD sectorsPerCluster, DWORD bytesPerSector)
 {
@@ -740,15 +748,6 @@ void SetCurrentDirectory(const std::string& folder)
         throw std::logic_error("fake: not a folder: " + folder);
     p.trailingSeparator = false;
     M().currentDirectory = p;
-}
-
-std::string CurrentDirectory()
-{
-    const Path& p = M().currentDirectory;
-    std::string text = p.volume;
-    for (const std::string& part : p.parts)
-        text += "\\" + part;
-    return p.parts.empty() ? text + "\\" : text;
 }
 
 void AddFolder(const std::string& path)
@@ -799,14 +798,6 @@ void SetFolderWritable(const std::string& folder, bool writable)
     node->notWritable = !writable;
 }
 
-void SetAttributes(const std::string& file, DWORD attributes)
-{
-    Node* node = NodeOrThrow(file, false);
-    if (node->folder)
-        throw std::logic_error("fake: folders keep their attributes: " + file);
-    node->attributes = attributes;
-}
-
 void Remove(const std::string& path)
 {
     Node* node = NodeOrThrow(path, false);
@@ -833,14 +824,6 @@ std::string Contents(const std::string& file)
     if (node->folder)
         throw std::logic_error("fake: not a file: " + file);
     return node->big ? std::string(node->bigSize, '\0') : node->data;
-}
-
-ULONGLONG FileSize(const std::string& file)
-{
-    Node* node = NodeOrThrow(file, true);
-    if (node->folder)
-        throw std::logic_error("fake: not a file: " + file);
-    return node->Size();
 }
 
 std::vector<std::string> ListTree(const std::string& folder)
@@ -887,12 +870,6 @@ void SetCodePage(UINT codePage)
     M().codePage = codePage;
 }
 
-UINT MbCodePage()
-{
-    const Machine& m = M();
-    return m.mbCodePage == _MB_CP_ANSI ? m.codePage : (UINT)m.mbCodePage;
-}
-
 void SetModulePath(const std::string& path)
 {
     M().modulePath = path;
@@ -906,7 +883,6 @@ void SetModulePathWide(const std::wstring& path)
 }
 void SetCommandLine(const std::wstring& commandLine) { M().commandLine = commandLine; }
 void SetStartupInfo(const STARTUPINFOA& info) { M().startupInfo = info; }
-void SetMessageBoxResult(int result) { M().messageBoxResult = result; }
 
 int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode)
 {
@@ -920,24 +896,24 @@ int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode)
 
 void ReleaseExternalOpen(int id) { M().opens.erase((uintptr_t)id); }
 
-void FailCall(const std::string& function, int nth, DWORD error)
+void FailCall(const std::string& function, int nth, DWORD error, const std::string& path)
 {
-    M().injections.push_back(Injection{function, nth, error, false, Throw::Fake});
+    M().injections.push_back(Injection{function, path, nth, error, false, Throw::Fake});
 }
 
-void ThrowFromCall(const std::string& function, int nth, Throw what)
+void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path)
 {
-    M().injections.push_back(Injection{function, nth, 0, true, what});
+    M().injections.push_back(Injection{function, path, nth, 0, true, what});
 }
 
 void FailCallOn(const std::string& function, const std::string& argContains, DWORD error)
 {
-    M().injections.push_back(Injection{function, 0, error, false, Throw::Fake, argContains});
+    M().injections.push_back(Injection{function, "", 0, error, false, Throw::Fake, argContains});
 }
 
 void ThrowFromCallOn(const std::string& function, const std::string& argContains, Throw what)
 {
-    M().injections.push_back(Injection{function, 0, 0, true, what, argContains});
+    M().injections.push_back(Injection{function, "", 0, 0, true, what, argContains});
 }
 
 void HoldUpCall(const std::string& function, const std::string& argContains, DWORD error, DWORD milliseconds)
@@ -951,7 +927,6 @@ void ClearInjections()
     M().holdUps.clear();
 }
 void SetLinksRemovable(bool removable) { M().linksRemovable = removable; }
-void SetShellMoveMerges(bool merges) { M().shellMoveMerges = merges; }
 void SetShellDropsFileErrors(bool drops) { M().shellDropsFileErrors = drops; }
 
 void ShellCancelAfterFiles(int files, UINT onlyFunc)
@@ -992,7 +967,6 @@ int OpenFileHandles()
 }
 
 int OpenSearches() { return (int)M().searches.size(); }
-int ProcessHandles() { return (int)M().processHandles.size(); }
 int OutstandingArgvBlocks() { return (int)M().argvBlocks.size(); }
 int BadHandleCloses() { return M().badHandleCloses; }
 int BadLocalFrees() { return M().badLocalFrees; }

@@ -50,13 +50,18 @@
 // - CreateProcessA checks the current directory first (ERROR_DIRECTORY), then
 //   the executable (ERROR_FILE_NOT_FOUND); names resolve against the fake's
 //   current folder, there is no PATH search.
-// - SHFileOperationA: a request refused before any work begins (missing
-//   source: 2; a drive root: 0x74; into its own subtree: 0x76; onto itself:
-//   0x71; empty list: 0x7C) changes nothing and leaves fAnyOperationsAborted
-//   FALSE. Once work has begun the first error stops it, is returned, and sets
-//   fAnyOperationsAborted (Windows: "silently aborted by the system" under
-//   FOF_NOERRORUI). Copies read through links in the source and write through
-//   links at the destination. Read-only files are deleted like any other.
+// - SHFileOperationA deletes, copies or moves one file or folder (no
+//   wildcards) into a folder that exists; a move within a volume is a rename,
+//   across volumes a copy and a delete. Anything else (FO_RENAME, several
+//   sources, a new name at the destination, a move onto an existing entry)
+//   is not modelled and throws std::logic_error. A request refused before any
+//   work begins (missing source: 2; a drive root: 0x74; into its own subtree:
+//   0x76; onto itself: 0x71; empty list: 0x7C) changes nothing and leaves
+//   fAnyOperationsAborted FALSE. Once work has begun the first error stops it,
+//   is returned, and sets fAnyOperationsAborted (Windows: "silently aborted by
+//   the system" under FOF_NOERRORUI). Copies read through links in the source
+//   and write through links at the destination. Read-only files are deleted
+//   like any other.
 // - ReadFile without a byte count pointer fails with ERROR_INVALID_PARAMETER.
 #pragma once
 
@@ -91,14 +96,8 @@ void Reset();
 void AddDrive(const std::string& root, UINT type, ULONGLONG freeBytes = 1ull << 30);
 void SetDriveType(const std::string& root, UINT type);
 void SetDriveFreeBytes(const std::string& root, ULONGLONG freeBytes);
-ULONGLONG DriveFreeBytes(const std::string& root);
-void SetDriveTotalBytes(const std::string& root, ULONGLONG totalBytes);  // default: free + 1 GiB
 void SetDriveGeometry(const std::string& root, DWORD sectorsPerCluster, DWORD bytesPerSector);
-// A read-only volume (a pressed disc): nothing on it can be created, changed
-// or deleted (ERROR_ACCESS_DENIED).
-void SetDriveReadOnly(const std::string& root, bool readOnly);
 void SetCurrentDirectory(const std::string& folder);  // must exist
-std::string CurrentDirectory();
 
 // ---- Disk contents. Every Add creates the missing parent folders.
 void AddFolder(const std::string& path);
@@ -114,14 +113,12 @@ void AddLink(const std::string& path, const std::string& target);
 // whose files it may not open for writing (ERROR_ACCESS_DENIED). Not passed
 // on to subfolders.
 void SetFolderWritable(const std::string& folder, bool writable);
-void SetAttributes(const std::string& file, DWORD attributes);
 void Remove(const std::string& path);  // file, folder tree or link (not what it points to)
 
 bool Exists(const std::string& path);    // the entry itself; a dangling link exists
 bool IsFolder(const std::string& path);  // folders and folder links
 bool IsLink(const std::string& path);
 std::string Contents(const std::string& file);
-ULONGLONG FileSize(const std::string& file);
 // Every entry below `folder`, depth first in folder order, as paths relative
 // to `folder`; folders and links end with '\'. Links are not entered. The
 // files appear in the order in which the shell copies, moves or deletes them.
@@ -139,31 +136,31 @@ void SetTempPath(const std::string& text);  // returned as it stands, checked by
 // writes nothing (Windows); with this switch it writes the text cut to fit.
 void SetTempPathCutWhenShort(bool cut);
 void SetVersion(BYTE major, BYTE minor, WORD build = 7601);
-void SetCodePage(UINT codePage);  // 1252 or 932: GetACP, IsDBCSLeadByte, paths, _mbs*
-UINT MbCodePage();                // the code page of _mbsicmp/_mbscmp (see _setmbcp)
+void SetCodePage(UINT codePage);  // 1252 or 932: IsDBCSLeadByte, conversions, paths, _mbs*
 void SetModulePath(const std::string& path);
 // A launcher path with letters that the code page may not hold: the W
-// functions see it as it is, GetModuleFileNameA with '?' in their place.
+// functions see it as it is.
 void SetModulePathWide(const std::wstring& path);
 void SetCommandLine(const std::wstring& commandLine);
 void SetStartupInfo(const STARTUPINFOA& info);  // GetStartupInfoA hands it back, cb set
-void SetMessageBoxResult(int result);           // default IDOK
 
 // Another process holding a file open (e.g. the stamp file with share mode 0).
 // Returns an id for ReleaseExternalOpen.
 int HoldOpenExternally(const std::string& file, DWORD access, DWORD shareMode);
 void ReleaseExternalOpen(int id);
 
-// ---- Fault injection. `function` is the Win32 name, e.g. "CopyFileA".
-// `nth` counts calls of that function from now on, 1 = the next one; 0 = every
-// call. A failing call does nothing, sets the error and returns the function's
-// failure value (SHFileOperationA returns the error as its result,
+// ---- Fault injection. `function` is the Win32 name, e.g. "CopyFileA";
+// `path`, when given, the file, folder or drive the call must name, as the
+// caller writes it (either one of a call's two paths; SHFileOperationA: its
+// first source). `nth` counts such calls from now on, 1 = the next one; 0 =
+// every one. A failing call does nothing, sets the error and returns the
+// function's failure value (SHFileOperationA returns the error as its result,
 // CommandLineToArgvW returns NULL).
-void FailCall(const std::string& function, int nth, DWORD error);
+void FailCall(const std::string& function, int nth, DWORD error, const std::string& path = "");
 enum class Throw { BadAlloc, Fake };
-void ThrowFromCall(const std::string& function, int nth, Throw what);
-// The same, aimed at every call of `function` whose argument (as Calls() logs
-// it: a path, "from -> to" for two) contains `argContains`.
+void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path = "");
+// Aimed at every call of `function` whose argument (as Calls() logs it: a
+// path, "from -> to" for two) contains `argContains`.
 void FailCallOn(const std::string& function, const std::string& argContains, DWORD error);
 void ThrowFromCallOn(const std::string& function, const std::string& argContains, Throw what);
 // Calls of `function` whose argument contains
@@ -174,9 +171,6 @@ void ClearInjections();
 // Windows removes a folder link with RemoveDirectoryA; Wine 8 cannot
 // (ERROR_DIR_NOT_EMPTY). Default true.
 void SetLinksRemovable(bool removable);
-// FO_MOVE into a folder that already holds a folder of the same name: Windows
-// merges the two (default true); Wine 8 does nothing and reports success.
-void SetShellMoveMerges(bool merges);
 // Wine 8: a copy of a folder passes over each file inside it that cannot be
 // read or written, and reports success. Default false (the error stops it).
 void SetShellDropsFileErrors(bool drops);
@@ -190,15 +184,23 @@ void ShellCancelAfterFiles(int files, UINT onlyFunc = 0);
 // done. result 0 switches it off.
 void ShellReturnError(int result, bool perform, UINT onlyFunc = 0);
 
+// ---- Time. The machine's clock starts at 0 and moves only when the launcher
+// waits: Sleep and waits that time out advance it by their time, a wait for a
+// mutex that another launcher lets go advances it to that moment.
+// GetTickCount reads it; calls held up with HoldUpCall fail until it passes
+// their end.
+
 // ---- Named mutexes and another launcher holding one. Mutexes are created open;
 // waiting on one held by the launcher itself succeeds at once (recursion).
 enum class MutexHolder {
     None,      // free
-    Forever,   // held past every wait: waits time out
-    Releases,  // released during the launcher's first wait, after `whileHeld` ran
-    Dies,      // its holder ends during the first wait, after `whileHeld` ran: WAIT_ABANDONED
+    Releases,  // another launcher releases it `heldFor` ms from now, after `whileHeld` ran
+    Dies,      // its holder ends `heldFor` ms from now, after `whileHeld` ran: WAIT_ABANDONED
 };
-void SetMutexHolder(const std::string& name, MutexHolder holder, std::function<void()> whileHeld = {});
+// A wait that reaches the moment of release or death takes the mutex there;
+// one that ends before it times out. heldFor = INFINITE: held past every wait.
+void SetMutexHolder(const std::string& name, MutexHolder holder, DWORD heldFor = 0,
+                    std::function<void()> whileHeld = {});
 struct MutexRecord {
     bool openToEveryone;  // created with a security descriptor that has no access list
     std::vector<DWORD> waitResults;
@@ -255,7 +257,6 @@ const std::vector<ShellOpRecord>& ShellOps();
 // ---- Resource counters.
 int OpenFileHandles();        // CreateFileA handles not closed yet
 int OpenSearches();           // FindFirstFileA handles not closed yet
-int ProcessHandles();         // process and thread handles from CreateProcessA not closed
 int OutstandingArgvBlocks();  // CommandLineToArgvW and LocalAlloc blocks not released with LocalFree
 int BadHandleCloses();        // CloseHandle/FindClose/FindNextFileA on a handle that is not open
 int BadLocalFrees();          // LocalFree of a block that is not live (double free included)

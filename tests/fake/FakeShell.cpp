@@ -1,6 +1,6 @@
-// SHFileOperationA on the fake disk: delete, copy, move and rename of files
-// and folder trees, with free space, the user's Cancel and Wine's handling of
-// folder links.
+// SHFileOperationA on the fake disk: delete, copy and move of one folder tree
+// or file, with free space, the user's Cancel and Wine's handling of folder
+// links.
 #include "FakeState.h"
 
 using namespace fake;
@@ -31,31 +31,19 @@ std::vector<std::string> ReadList(const char* list)
     return out;
 }
 
-// The entries that pFrom names: each path, or what its last-name wildcard matches.
-DWORD Sources(const std::vector<std::string>& from, std::vector<Node*>& out)
+// The entry that pFrom names: one path, without wildcards.
+DWORD Source(const std::vector<std::string>& from, Node*& out)
 {
-    for (const std::string& text : from) {
-        Path p;
-        DWORD error = 0;
-        if (!ParsePath(text.c_str(), p, error, true) || p.parts.empty())
-            return p.parts.empty() && error == 0 ? kDeRootDir : kDeInvalidFiles;
-        if (HasWildcards(p.parts.back())) {
-            std::string pattern = p.parts.back();
-            p.parts.pop_back();
-            Lookup folder = Resolve(p, true);
-            if (!folder.node || !folder.node->folder)
-                return ERROR_FILE_NOT_FOUND;
-            for (auto& child : folder.node->children)
-                if (MatchPattern(pattern, child->name))
-                    out.push_back(child.get());
-            continue;
-        }
-        Lookup found = Resolve(p, false);
-        if (!found.node)
-            return ERROR_FILE_NOT_FOUND;
-        out.push_back(found.node);
-    }
-    return 0;
+    if (from.size() != 1)
+        throw std::logic_error("fake: the shell takes one source only");
+    Path p;
+    DWORD error = 0;
+    if (!ParsePath(from[0].c_str(), p, error, true) || p.parts.empty())
+        return p.parts.empty() && error == 0 ? kDeRootDir : kDeInvalidFiles;
+    if (HasWildcards(p.parts.back()))
+        throw std::logic_error("fake: the shell takes no wildcards");
+    out = Resolve(p, false).node;
+    return out ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
 std::vector<Node*> ChildrenOf(const Node* folder)
@@ -134,156 +122,63 @@ DWORD CopyTree(const Node* source, Node* destFolder, const std::string& name, Ru
     return 0;
 }
 
-DWORD MoveEntry(Node* source, Node* destFolder, const std::string& name, Run& run, int depth)
+// Within a volume the folder is renamed; across volumes it is copied, then deleted.
+DWORD MoveEntry(Node* source, Node* destFolder, Run& run)
 {
-    if (depth > kMaxDepth)
-        return ERROR_FILENAME_EXCED_RANGE;
     if (source->drive != destFolder->drive) {
-        if (DWORD error = CopyTree(source, destFolder, name, run, depth))
+        if (DWORD error = CopyTree(source, destFolder, source->name, run, 0))
             return error;
         Run cleanup;
-        return DeleteTree(source, cleanup, depth);
+        return DeleteTree(source, cleanup, 0);
     }
-    Node* existing = FindChild(destFolder, name);
-    if (existing == source)
-        return kDeSameFile;
-    if (!source->folder) {
-        if (existing && existing->folder)
-            return ERROR_ALREADY_EXISTS;
-        if (!run.MayTakeNextFile())
-            return ERROR_CANCELLED;
-        if (existing)
-            if (DWORD error = DeleteFileNode(existing, true))
-                return error;
-        if (DWORD error = Rename(source, destFolder, name))
-            return error;
-        ++run.files;
-        return 0;
-    }
-    if (!existing)
-        return Rename(source, destFolder, name);
-    if (!existing->folder || source->IsLink())
-        return ERROR_ALREADY_EXISTS;
-    // A folder of that name is there already: the two are merged.
-    DWORD error = 0;
-    Node* into = existing->IsLink() ? FollowLink(existing, error) : existing;
-    if (!into)
-        return error;
-    for (Node* child : ChildrenOf(source))
-        if ((error = MoveEntry(child, into, child->name, run, depth + 1)))
-            return error;
-    return RemoveFolderNode(source);
+    if (FindChild(destFolder, source->name))
+        throw std::logic_error("fake: a move onto an existing entry is not modelled");
+    return Rename(source, destFolder, source->name);
 }
 
-// Where pTo puts the sources: into an existing folder under their own names,
-// else (one source) under pTo's own name, after creating the folders above it.
-DWORD Destination(const std::string& toText, const std::vector<Node*>& sources, Node*& folder, std::string& name)
+// The folder pTo names, which the source goes into under its own name.
+DWORD Destination(const std::string& toText, Node*& folder)
 {
     Path p;
     DWORD error = 0;
     if (!ParsePath(toText.c_str(), p, error))
         return kDeInvalidFiles;
-    Lookup found = Resolve(p, true);
-    name.clear();
-    if (found.node && found.node->folder) {
-        folder = found.node;
-        return 0;
-    }
-    bool single = sources.size() == 1;
-    if (found.node) {
-        if (!single || sources[0]->folder)
-            return ERROR_ALREADY_EXISTS;
-        folder = found.node->parent;
-        name = found.node->name;
-        return 0;
-    }
-    Drive* drive = FindDrive(p.volume);
-    if (!drive)
-        return ERROR_PATH_NOT_FOUND;
-    folder = drive->top.get();
-    size_t levels = single ? p.parts.size() - 1 : p.parts.size();
-    for (size_t i = 0; i < levels; ++i) {
-        Node* child = FindChild(folder, p.parts[i]);
-        if (child && child->IsLink() && !(child = FollowLink(child, error)))
-            return error;
-        if (child && !child->folder)
-            return ERROR_PATH_NOT_FOUND;
-        if (!child && (error = CreateFolder(folder, p.parts[i], &child)))
-            return error;
-        folder = child;
-    }
-    if (single)
-        name = p.parts.back();
+    folder = Resolve(p, true).node;
+    if (!folder || !folder->folder)
+        throw std::logic_error("fake: the shell's destination must be an existing folder: " + toText);
     return 0;
 }
 
 DWORD Perform(const ShellOpRecord& rec, Run& run)
 {
-    if (rec.func < FO_MOVE || rec.func > FO_RENAME)
-        return ERROR_INVALID_PARAMETER;
+    if (rec.func != FO_DELETE && rec.func != FO_COPY && rec.func != FO_MOVE)
+        throw std::logic_error("fake: the shell deletes, copies and moves only");
     if (rec.from.empty())
         return kDeInvalidFiles;
-    std::vector<Node*> sources;
-    if (DWORD error = Sources(rec.from, sources))
+    Node* source = nullptr;
+    if (DWORD error = Source(rec.from, source))
         return error;
-    for (Node* s : sources)
-        if (!s->parent)
-            return kDeRootDir;
+    if (!source->parent)
+        return kDeRootDir;
 
     if (rec.func == FO_DELETE) {
         run.started = true;
-        for (Node* s : sources)
-            if (DWORD error = DeleteTree(s, run, 0))
-                return error;
-        return 0;
+        return DeleteTree(source, run, 0);
     }
 
     if (rec.to.size() != 1)
         return kDeInvalidFiles;
-    if (rec.func == FO_RENAME) {
-        Path p;
-        DWORD error = 0;
-        if (sources.size() != 1 || !ParsePath(rec.to[0].c_str(), p, error) || p.parts.empty())
-            return kDeInvalidFiles;
-        Lookup target = Resolve(p, false);
-        if (target.node && target.node != sources[0])
-            return ERROR_ALREADY_EXISTS;
-        Node* folder = target.node ? target.node->parent : target.parent;
-        if (!folder)
-            return ERROR_PATH_NOT_FOUND;
-        if (folder->drive != sources[0]->drive)
-            return ERROR_NOT_SAME_DEVICE;
-        run.started = true;
-        return Rename(sources[0], folder, p.parts.back());
-    }
-
     Node* folder = nullptr;
-    std::string name;
-    if (DWORD error = Destination(rec.to[0], sources, folder, name))
+    if (DWORD error = Destination(rec.to[0], folder))
         return error;
-    for (Node* s : sources) {
-        if (s->folder && IsInside(folder, s))
-            return kDeDestSubtree;
-        if (FindChild(folder, name.empty() ? s->name : name) == s)
-            return kDeSameFile;
-    }
+    if (source->folder && IsInside(folder, source))
+        return kDeDestSubtree;
+    if (FindChild(folder, source->name) == source)
+        return kDeSameFile;
     run.started = true;
-    for (Node* s : sources) {
-        std::string as = name.empty() ? s->name : name;
-        Node* existing = FindChild(folder, as);
-        DWORD error;
-        if (rec.func == FO_COPY) {
-            error = CopyTree(s, folder, as, run, 0);
-        } else {
-            // Wine leaves a folder alone when the destination already holds one of that name.
-            if (!M().shellMoveMerges && s->folder && existing && existing->folder && s->drive == folder->drive)
-                continue;
-            error = MoveEntry(s, folder, as, run, 0);
-        }
-        if (error)
-            return error;
-    }
-    return 0;
+    if (rec.func == FO_COPY)
+        return CopyTree(source, folder, source->name, run, 0);
+    return MoveEntry(source, folder, run);
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ struct Drive {
     ULONGLONG totalBytes = 0;
     DWORD sectorsPerCluster = 8;
     DWORD bytesPerSector = 512;
-    bool readOnly = false;
     std::unique_ptr<Node> top;
 
     ULONGLONG Cluster() const { return (ULONGLONG)sectorsPerCluster * bytesPerSector; }
@@ -71,7 +70,8 @@ struct Search {
 
 struct Injection {
     std::string function;
-    int countdown;  // 0: every call
+    std::string path;  // "": any call; else only calls that name this path
+    int countdown;     // 0: every call
     DWORD error;
     bool throws;
     Throw what;
@@ -88,6 +88,7 @@ struct HoldUp {
 
 struct MutexState {
     MutexHolder holder = MutexHolder::None;
+    ULONGLONG heldUntil = 0;  // on the clock; ~0: past every wait
     std::function<void()> whileHeld;
     bool created = false;
     int owned = 0;  // by the launcher
@@ -103,15 +104,12 @@ struct Machine {
     bool tempPathCut = false;
     DWORD version = (7601u << 16) | (1u << 8) | 6u;
     UINT codePage = 1252;
-    int mbCodePage = _MB_CP_ANSI;  // follows codePage until _setmbcp picks another
     std::string modulePath = "C:\\app.exe";
     std::wstring modulePathWide;  // set: the real path, modulePath its ANSI form
     std::wstring commandLine = L"\"C:\\app.exe\"";
     STARTUPINFOA startupInfo{};
-    int messageBoxResult = IDOK;
 
     bool linksRemovable = true;
-    bool shellMoveMerges = true;
     int shellCancelAfter = -1;
     UINT shellCancelFunc = 0;
     int shellError = 0;
@@ -121,18 +119,17 @@ struct Machine {
 
     DWORD lastError = 0;
     UINT tempCounter = 0;
+    ULONGLONG clock = 0;  // milliseconds since the machine started
 
     uintptr_t nextHandle = 0x1000;
     std::map<uintptr_t, FileOpen> opens;  // handles and external opens
     std::map<uintptr_t, Search> searches;
-    std::set<uintptr_t> processHandles;
     std::map<std::string, MutexState> mutexes;
     std::map<uintptr_t, std::string> mutexHandles;
     std::set<void*> argvBlocks;
     int badHandleCloses = 0;
     int badLocalFrees = 0;
 
-    ULONGLONG clock = 0;  // milliseconds slept so far
     std::vector<Injection> injections;
     std::vector<HoldUp> holdUps;
     std::vector<CallRecord> calls;

@@ -1,6 +1,8 @@
 // Named mutexes of the fake machine, and another process that may hold one.
 #include "FakeState.h"
 
+#include <algorithm>
+
 using namespace fake;
 using namespace fake::detail;
 
@@ -23,6 +25,28 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
     return (HANDLE)handle;
 }
 
+const ULONGLONG kForever = ~0ull;
+
+// Waits on the machine's clock for another launcher's hold on a mutex to end.
+static DWORD WaitForHolder(Machine& m, MutexState& state, DWORD timeout)
+{
+    if (state.holder == MutexHolder::None)
+        return WAIT_OBJECT_0;
+    bool forever = state.heldUntil == kForever;
+    if (timeout != INFINITE && (forever || state.heldUntil > m.clock + timeout)) {
+        m.clock += timeout;
+        return WAIT_TIMEOUT;
+    }
+    if (forever)
+        throw std::logic_error("fake: a wait without end for a mutex held for ever");
+    m.clock = std::max(m.clock, state.heldUntil);
+    if (state.whileHeld)
+        state.whileHeld();
+    DWORD result = state.holder == MutexHolder::Dies ? WAIT_ABANDONED : WAIT_OBJECT_0;
+    state.holder = MutexHolder::None;
+    return result;
+}
+
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     Machine& m = M();
@@ -32,23 +56,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     if (named == m.mutexHandles.end())
         return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
     MutexState& state = m.mutexes[named->second];
-    DWORD result = WAIT_OBJECT_0;
-    if (state.owned == 0) {
-        switch (state.holder) {
-        case MutexHolder::None:
-            break;
-        case MutexHolder::Forever:
-            result = dwMilliseconds == INFINITE ? WAIT_FAILED : WAIT_TIMEOUT;
-            break;
-        case MutexHolder::Releases:
-        case MutexHolder::Dies:
-            if (state.whileHeld)
-                state.whileHeld();
-            result = state.holder == MutexHolder::Dies ? WAIT_ABANDONED : WAIT_OBJECT_0;
-            state.holder = MutexHolder::None;
-            break;
-        }
-    }
+    DWORD result = state.owned ? WAIT_OBJECT_0 : WaitForHolder(m, state, dwMilliseconds);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
         ++state.owned;
     state.record.waitResults.push_back(result);
@@ -72,10 +80,11 @@ BOOL ReleaseMutex(HANDLE hMutex)
 
 namespace fake {
 
-void SetMutexHolder(const std::string& name, MutexHolder holder, std::function<void()> whileHeld)
+void SetMutexHolder(const std::string& name, MutexHolder holder, DWORD heldFor, std::function<void()> whileHeld)
 {
     MutexState& state = M().mutexes[name];
     state.holder = holder;
+    state.heldUntil = heldFor == INFINITE ? kForever : M().clock + heldFor;
     state.whileHeld = std::move(whileHeld);
 }
 

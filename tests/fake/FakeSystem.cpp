@@ -188,7 +188,7 @@ std::string ToAnsi(const wchar_t* text, size_t count, UINT codePage, const std::
     return out;
 }
 
-// GetModuleFileNameA/W: the path, cut to fit the buffer as Windows cuts it.
+// GetModuleFileNameW: the path, cut to fit the buffer as Windows cuts it.
 template <typename Char>
 DWORD CopyModulePath(const std::basic_string<Char>& path, Char* buffer, DWORD size)
 {
@@ -218,7 +218,7 @@ unsigned NextCharacter(const unsigned char*& s, UINT codePage, bool fold)
 
 int CompareMultibyte(const unsigned char* a, const unsigned char* b, bool fold)
 {
-    UINT codePage = MbCodePage();
+    UINT codePage = M().codePage;
     for (;;) {
         unsigned ca = *a ? NextCharacter(a, codePage, fold) : 0;
         unsigned cb = *b ? NextCharacter(b, codePage, fold) : 0;
@@ -261,20 +261,6 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         return Fail(ERROR_MOD_NOT_FOUND);
     const Machine& m = M();
     return CopyModulePath(m.modulePathWide.empty() ? Widen(m.modulePath, m.codePage) : m.modulePathWide,
-                          lpFilename, nSize);
-}
-
-DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
-{
-    if (Enter("GetModuleFileNameA", ""))
-        return 0;
-    if (hModule)
-        return Fail(ERROR_MOD_NOT_FOUND);
-    const Machine& m = M();
-    if (m.modulePathWide.empty())
-        return CopyModulePath(m.modulePath, lpFilename, nSize);
-    bool defaulted;  // letters the code page lacks become '?'
-    return CopyModulePath(ToAnsi(m.modulePathWide.data(), m.modulePathWide.size(), m.codePage, "?", defaulted),
                           lpFilename, nSize);
 }
 
@@ -350,8 +336,6 @@ static BOOL StartedProcess(LPPROCESS_INFORMATION info)
 {
     Machine& m = M();
     uintptr_t process = NewHandle(), thread = NewHandle();
-    m.processHandles.insert(process);
-    m.processHandles.insert(thread);
     info->hProcess = (HANDLE)process;
     info->hThread = (HANDLE)thread;
     info->dwProcessId = (DWORD)(1000 + m.processes.size() * 4);
@@ -488,7 +472,6 @@ DWORD GetVersion(void)
 }
 
 DWORD GetLastError(void) { return M().lastError; }
-void SetLastError(DWORD dwErrCode) { M().lastError = dwErrCode; }
 
 int WideCharToMultiByte(UINT CodePage, DWORD, LPCWCH lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                         int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar)
@@ -543,17 +526,13 @@ int MultiByteToWideChar(UINT CodePage, DWORD, LPCCH lpMultiByteStr, int cbMultiB
 
 BOOL IsDBCSLeadByte(BYTE TestChar) { return IsLead(TestChar) ? TRUE : FALSE; }
 
-UINT GetACP(void)
-{
-    Enter("GetACP", "");
-    return M().codePage;
-}
-
 void Sleep(DWORD dwMilliseconds)
 {
     Enter("Sleep", std::to_string(dwMilliseconds));
     M().clock += dwMilliseconds;
 }
+
+DWORD GetTickCount(void) { return (DWORD)M().clock; }
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
@@ -565,7 +544,7 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     if (lpCaption)
         rec.caption = lpCaption;
     M().messageBoxes.push_back(rec);
-    return M().messageBoxResult;
+    return IDOK;
 }
 
 int _mbsicmp(const unsigned char* string1, const unsigned char* string2)
@@ -580,15 +559,3 @@ int _mbscmp(const unsigned char* string1, const unsigned char* string2)
     return CompareMultibyte(string1, string2, false);
 }
 
-int _setmbcp(int codepage)
-{
-    Enter("_setmbcp", std::to_string(codepage));
-    Machine& m = M();
-    if (codepage == _MB_CP_ANSI || codepage == -2 || codepage == -4)  // ANSI, OEM, locale: the system's code page
-        m.mbCodePage = (int)m.codePage;
-    else if (codepage == _MB_CP_SBCS || codepage == 1252 || codepage == 932)
-        m.mbCodePage = codepage == _MB_CP_SBCS ? 1252 : codepage;
-    else
-        return -1;
-    return 0;
-}

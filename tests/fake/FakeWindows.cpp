@@ -147,7 +147,7 @@ BOOL CloseHandle(HANDLE hObject)
         m.opens.erase((uintptr_t)hObject);
         return TRUE;
     }
-    if (m.processHandles.erase((uintptr_t)hObject) || m.mutexHandles.erase((uintptr_t)hObject))
+    if (m.mutexHandles.erase((uintptr_t)hObject))
         return TRUE;
     ++m.badHandleCloses;
     return Fail(ERROR_INVALID_HANDLE);

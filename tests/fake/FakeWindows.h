@@ -1,4 +1,4 @@
-// Stand-in for <windows.h>, <shellapi.h>, <mbstring.h> and <mbctype.h> in the
+// Stand-in for <windows.h>, <shellapi.h> and <mbstring.h> in the
 // native (Linux) test build. Only what the launcher uses is declared, with the
 // real names, values and ANSI signatures. The functions work on the in-memory
 // machine of FakeMachine.h.
@@ -146,8 +146,6 @@ typedef WORD FILEOP_FLAGS;
 #define FOF_NOERRORUI 0x0400
 
 #define CP_ACP 0
-#define _MB_CP_SBCS 0
-#define _MB_CP_ANSI (-3)
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -290,7 +288,6 @@ BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvai
                          PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 
 // kernel32: process and system
-DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPWSTR GetCommandLineW(void);
 #define LMEM_FIXED 0x0000
@@ -312,14 +309,13 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 DWORD GetVersion(void);
 DWORD GetLastError(void);
-void SetLastError(DWORD dwErrCode);
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar);
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
 BOOL IsDBCSLeadByte(BYTE TestChar);
-UINT GetACP(void);
 void Sleep(DWORD dwMilliseconds);
+DWORD GetTickCount(void);
 
 // kernel32: synchronisation
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
@@ -336,4 +332,3 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 // C runtime, multibyte strings
 int _mbsicmp(const unsigned char* string1, const unsigned char* string2);
 int _mbscmp(const unsigned char* string1, const unsigned char* string2);
-int _setmbcp(int codepage);

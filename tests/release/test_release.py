@@ -11,11 +11,16 @@ signed release for the Wine runs).
 """
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+
+try:
+    import pefile
+except ImportError:  # a python3 of its own (pyenv, venv) beside Debian's python3-pefile
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -50,9 +55,8 @@ def expected_commit():
 
 def pe_time_and_symbols(path):
     """The PE header's link time, symbol table offset and symbol count."""
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    return struct.unpack_from("<III", data, struct.unpack_from("<I", data, 0x3C)[0] + 8)
+    header = pefile.PE(path, fast_load=True).FILE_HEADER
+    return header.TimeDateStamp, header.PointerToSymbolTable, header.NumberOfSymbols
 
 
 def make_pfx(folder, usage="codeSigning", password=PASSWORD):

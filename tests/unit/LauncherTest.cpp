@@ -1,5 +1,10 @@
 #include "LauncherTest.h"
 
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
 using namespace paths;
 
 void LauncherTest::SetUp()
@@ -75,4 +80,31 @@ std::string LauncherTest::ViewerCommandLine() const
         return "";
     EXPECT_EQ(processes.size(), 1u) << "the viewer is started once at most";
     return processes.back().commandLine.value_or("");
+}
+
+std::string TestName(const std::string& description)
+{
+    std::string name;
+    bool wordStart = true;
+    for (unsigned char c : description) {
+        if (!std::isalnum(c)) {
+            wordStart = true;
+            continue;
+        }
+        name += wordStart ? (char)std::toupper(c) : (char)c;
+        wordStart = false;
+    }
+    return name;
+}
+
+Message ReadMessage(const std::string& name)
+{
+    std::ifstream file(std::string(TEST_MESSAGES_DIR) + "/" + name + ".txt", std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    std::string all = contents.str();
+    size_t lineEnd = all.find('\n');
+    if (!file || lineEnd == std::string::npos || all.back() != '\n')
+        throw std::runtime_error("cannot read the message " + name);
+    return {all.substr(0, lineEnd), all.substr(lineEnd + 1, all.size() - lineEnd - 2)};
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 // The machine most tests start from, laid out like a Windows 7 machine:
@@ -25,6 +26,35 @@ inline std::string Profile(const std::string& user)
 }
 }  // namespace paths
 
+// A test's name from the description of its table row: "no room: the
+// medium" gives "NoRoomTheMedium".
+std::string TestName(const std::string& description);
+// Names each test of a table after the `name` of its row.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const
+    {
+        return TestName(info.param.name);
+    }
+};
+
+// A message box of the launcher as tests/messages/<name>.txt holds it: the
+// caption on the first line, then the text.
+struct Message {
+    std::string caption, text;
+};
+Message ReadMessage(const std::string& name);
+
+namespace {
+// Prints a table row by its name (the tables live in each test file's
+// unnamed namespace, which is this one).
+template <class Row>
+auto operator<<(std::ostream& os, const Row& row) -> decltype(os << row.name)
+{
+    return os << row.name;
+}
+}  // namespace
+
 inline std::string Str(const CString& text)
 {
     return std::string(static_cast<LPCSTR>(text));
@@ -32,6 +62,11 @@ inline std::string Str(const CString& text)
 
 class LauncherTest : public ::testing::Test
 {
+public:
+    // A copy folder as an installation leaves it, stamped with `version`
+    // (no stamp file when empty).
+    static void MakeCopy(const std::string& copyFolder, const std::string& version);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -41,9 +76,6 @@ protected:
     // `version` (none when empty), a VIEWER tree and the companion.
     void MakeMedium(const std::string& root = "E:", UINT driveType = DRIVE_CDROM,
                     const std::string& version = "3.2.0.15");
-    // A copy folder as an installation leaves it, stamped with `version`
-    // (no stamp file when empty).
-    void MakeCopy(const std::string& copyFolder, const std::string& version);
     // Runs the launcher as the process would, with the given command line.
     void Run(const std::wstring& commandLine);
 

@@ -1,6 +1,7 @@
 // The launch, delete and repair commands, run end to end on the fake machine.
 #include "LauncherTest.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -15,15 +16,6 @@ const std::string kOld = "3.1";
 const std::string kAnn = Profile("ann");
 const std::string kBob = Profile("bob");
 const std::string kFixedRoot = "D:\\Discs\\Study 7";
-
-const char kRepairCaption[] = "Repair or copy error";
-const char kRepairText[] =
-    "Cannot repair existing Zelvo Disc Advanced Viewer.\n"
-    "Possible reasons:\n"
-    " - No Advanced Viewer exists in current location\n"
-    " - User doesn't have sufficient rights for the operation\n"
-    " - Not enough free space to put Advanced Viewer\n"
-    " - Error happened during copy operation";
 
 using Layout = std::map<std::string, std::string>;
 
@@ -112,8 +104,8 @@ protected:
         ASSERT_EQ(fake::MessageBoxes().size(), 1u);
         const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
         EXPECT_EQ(box.owner, nullptr);
-        EXPECT_EQ(box.caption.value_or("<none>"), kRepairCaption);
-        EXPECT_EQ(box.text.value_or("<none>"), kRepairText);
+        EXPECT_EQ(box.caption.value_or("<none>"), ReadMessage("repair").caption);
+        EXPECT_EQ(box.text.value_or("<none>"), ReadMessage("repair").text);
         EXPECT_EQ(box.type, MB_OK);
     }
 
@@ -146,141 +138,140 @@ class LaunchTest : public CommandTest
 {
 };
 
-TEST_F(LaunchTest, EveryOutcomeOfTheLaunch)
+using H = Held;
+const LaunchCase kLaunchCases[] = {
+    {"fixed drive: started from the medium, nothing else",
+     [](CommandTest& t) {
+         t.Medium(kFixedRoot, DRIVE_FIXED);
+         t.Copy(kShared, kOld);
+         t.Copy(kTemp, kNew);
+     },
+     kFixedRoot, {{kShared, H::Old}, {kTemp, H::Current}}, "", "", "", "", ""},
+    {"no copy anywhere: copied into the shared location",
+     [](CommandTest&) {},
+     kShared, {{kShared, H::FromMedium}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
+    {"shared not writable: copied into the temp location",
+     [](CommandTest&) { SharedNotWritable(); },
+     kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}}, "", kTemp, "", "", ""},
+    {"up-to-date shared copy: nothing deleted or copied",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         t.Copy(kTemp, kOld);
+         t.Copy(kAnn, kOld);
+     },
+     kShared, {{kShared, H::Current}, {kTemp, H::Old}, {kAnn, H::Old}}, kShared, "", "", "", ""},
+    {"up-to-date shared copy, removable medium",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_REMOVABLE);
+         t.Copy(kShared, kNew);
+         t.Copy(kTemp, kOld);
+     },
+     kShared, {{kShared, H::Current}, {kTemp, H::Old}}, kShared, "", "", "", ""},
+    {"up-to-date temp copy: old shared deleted, temp copy moved in",
+     [](CommandTest& t) {
+         t.Copy(kShared, kOld);
+         t.Copy(kTemp, kNew);
+     },
+     kShared, {{kShared, H::Current}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
+    {"up-to-date profile copy: old temp deleted, profile copy moved in",
+     [](CommandTest& t) {
+         t.Copy(kTemp, kOld);
+         t.Copy(kAnn, kNew);
+         t.Copy(kBob, kOld);  // after the up-to-date one: not examined
+     },
+     kShared, {{kShared, H::Current}, {kTemp, H::Nothing}, {kAnn, H::Nothing}, {kBob, H::Old}},
+     kShared, "", "", "", ""},
+    {"up-to-date temp copy, no room: stays where it is",
+     [](CommandTest& t) {
+         t.Copy(kTemp, kNew);
+         NoRoom();
+     },
+     kTemp, {{kShared, H::Nothing}, {kTemp, H::Current}}, "", kTemp, "", kShared, ""},
+    {"up-to-date profile copy, no room: old temp deleted all the same",
+     [](CommandTest& t) {
+         t.Copy(kTemp, kOld);
+         t.Copy(kAnn, kNew);
+         NoRoom();
+     },
+     kAnn, {{kShared, H::Nothing}, {kTemp, H::Nothing}, {kAnn, H::Current}}, "", "", kAnn, kShared, ""},
+    {"up-to-date temp copy, shared not writable: no target",
+     [](CommandTest& t) {
+         t.Copy(kShared, kOld);
+         t.Copy(kTemp, kNew);
+         SharedNotWritable();
+     },
+     kTemp, {{kShared, H::Old}, {kTemp, H::Current}}, "", kTemp, "", "", kShared},
+    {"shared not writable, profile copy up to date: copied from the medium into temp",
+     [](CommandTest& t) {
+         t.Copy(kAnn, kNew);
+         SharedNotWritable();
+     },
+     kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}, {kAnn, H::Current}}, "", kTemp, "", "", ""},
+    {"removable medium, profile copy up to date: old copies stay",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_REMOVABLE);
+         t.Copy(kShared, kOld);
+         t.Copy(kBob, kNew);
+     },
+     kBob, {{kShared, H::Old}, {kTemp, H::Nothing}, {kBob, H::Current}}, "", "", kBob, "", kShared},
+    {"network medium, no up-to-date copy: the medium",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_REMOTE);
+         t.Copy(kShared, kOld);
+         t.Copy(kTemp, kOld);
+     },
+     "E:", {{kShared, H::Old}, {kTemp, H::Old}}, "", "", "", "", kShared + "|" + kTemp},
+    {"no up-to-date copy, no room: old copy deleted, the medium",
+     [](CommandTest& t) {
+         t.Copy(kShared, kOld);  // what its deletion frees is less than the viewer needs
+         NoRoom();
+     },
+     "E:", {{kShared, H::Nothing}}, "", "", "", kShared, ""},
+    {"old shared copy: replaced in the same place",
+     [](CommandTest& t) { t.Copy(kShared, kOld); },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"nothing writable, profile copy up to date",
+     [](CommandTest& t) {
+         t.Copy(kShared, kOld);
+         t.Copy(kBob, kNew);
+         SharedNotWritable();
+         fake::SetFolderWritable(kTempBase, false);
+     },
+     kBob, {{kShared, H::Old}, {kBob, H::Current}}, "", "", kBob, "", kShared},
+    {"nothing writable, no up-to-date copy",
+     [](CommandTest& t) {
+         t.Copy(kTemp, kOld);
+         SharedNotWritable();
+         fake::SetFolderWritable(kTempBase, false);
+     },
+     "E:", {{kShared, H::Nothing}, {kTemp, H::Old}}, "", "", "", "", kTemp},
+};
+
+class LaunchOutcomeTest : public CommandTest, public ::testing::WithParamInterface<LaunchCase>
 {
-    using H = Held;
-    const LaunchCase cases[] = {
-        {"fixed drive: started from the medium, nothing else",
-         [](CommandTest& t) {
-             t.Medium(kFixedRoot, DRIVE_FIXED);
-             t.Copy(kShared, kOld);
-             t.Copy(kTemp, kNew);
-         },
-         kFixedRoot, {{kShared, H::Old}, {kTemp, H::Current}}, "", "", "", "", ""},
-        {"no copy anywhere: copied into the shared location",
-         [](CommandTest&) {},
-         kShared, {{kShared, H::FromMedium}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
-        {"shared not writable: copied into the temp location",
-         [](CommandTest&) { SharedNotWritable(); },
-         kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}}, "", kTemp, "", "", ""},
-        {"up-to-date shared copy: nothing deleted or copied",
-         [](CommandTest& t) {
-             t.Copy(kShared, kNew);
-             t.Copy(kTemp, kOld);
-             t.Copy(kAnn, kOld);
-         },
-         kShared, {{kShared, H::Current}, {kTemp, H::Old}, {kAnn, H::Old}}, kShared, "", "", "", ""},
-        {"up-to-date shared copy, removable medium",
-         [](CommandTest& t) {
-             t.Medium("E:", DRIVE_REMOVABLE);
-             t.Copy(kShared, kNew);
-             t.Copy(kTemp, kOld);
-         },
-         kShared, {{kShared, H::Current}, {kTemp, H::Old}}, kShared, "", "", "", ""},
-        {"up-to-date temp copy: old shared deleted, temp copy moved in",
-         [](CommandTest& t) {
-             t.Copy(kShared, kOld);
-             t.Copy(kTemp, kNew);
-         },
-         kShared, {{kShared, H::Current}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
-        {"up-to-date profile copy: old temp deleted, profile copy moved in",
-         [](CommandTest& t) {
-             t.Copy(kTemp, kOld);
-             t.Copy(kAnn, kNew);
-             t.Copy(kBob, kOld);  // after the up-to-date one: not examined
-         },
-         kShared, {{kShared, H::Current}, {kTemp, H::Nothing}, {kAnn, H::Nothing}, {kBob, H::Old}},
-         kShared, "", "", "", ""},
-        {"up-to-date temp copy, no room: stays where it is",
-         [](CommandTest& t) {
-             t.Copy(kTemp, kNew);
-             NoRoom();
-         },
-         kTemp, {{kShared, H::Nothing}, {kTemp, H::Current}}, "", kTemp, "", kShared, ""},
-        {"up-to-date profile copy, no room: old temp deleted all the same",
-         [](CommandTest& t) {
-             t.Copy(kTemp, kOld);
-             t.Copy(kAnn, kNew);
-             NoRoom();
-         },
-         kAnn, {{kShared, H::Nothing}, {kTemp, H::Nothing}, {kAnn, H::Current}}, "", "", kAnn, kShared, ""},
-        {"up-to-date temp copy, shared not writable: no target",
-         [](CommandTest& t) {
-             t.Copy(kShared, kOld);
-             t.Copy(kTemp, kNew);
-             SharedNotWritable();
-         },
-         kTemp, {{kShared, H::Old}, {kTemp, H::Current}}, "", kTemp, "", "", kShared},
-        {"shared not writable, profile copy up to date: copied from the medium into temp",
-         [](CommandTest& t) {
-             t.Copy(kAnn, kNew);
-             SharedNotWritable();
-         },
-         kTemp, {{kShared, H::Nothing}, {kTemp, H::FromMedium}, {kAnn, H::Current}}, "", kTemp, "", "", ""},
-        {"removable medium, profile copy up to date: old copies stay",
-         [](CommandTest& t) {
-             t.Medium("E:", DRIVE_REMOVABLE);
-             t.Copy(kShared, kOld);
-             t.Copy(kBob, kNew);
-         },
-         kBob, {{kShared, H::Old}, {kTemp, H::Nothing}, {kBob, H::Current}}, "", "", kBob, "", kShared},
-        {"network medium, no up-to-date copy: the medium",
-         [](CommandTest& t) {
-             t.Medium("E:", DRIVE_REMOTE);
-             t.Copy(kShared, kOld);
-             t.Copy(kTemp, kOld);
-         },
-         "E:", {{kShared, H::Old}, {kTemp, H::Old}}, "", "", "", "", kShared + "|" + kTemp},
-        {"no up-to-date copy, no room: old copy deleted, the medium",
-         [](CommandTest& t) {
-             t.Copy(kShared, kOld);  // what its deletion frees is less than the viewer needs
-             NoRoom();
-         },
-         "E:", {{kShared, H::Nothing}}, "", "", "", kShared, ""},
-        {"old shared copy: replaced in the same place",
-         [](CommandTest& t) { t.Copy(kShared, kOld); },
-         kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
-        {"nothing writable, profile copy up to date",
-         [](CommandTest& t) {
-             t.Copy(kShared, kOld);
-             t.Copy(kBob, kNew);
-             SharedNotWritable();
-             fake::SetFolderWritable(kTempBase, false);
-         },
-         kBob, {{kShared, H::Old}, {kBob, H::Current}}, "", "", kBob, "", kShared},
-        {"nothing writable, no up-to-date copy",
-         [](CommandTest& t) {
-             t.Copy(kTemp, kOld);
-             SharedNotWritable();
-             fake::SetFolderWritable(kTempBase, false);
-         },
-         "E:", {{kShared, H::Nothing}, {kTemp, H::Old}}, "", "", "", "", kTemp},
-    };
+};
 
-    for (const LaunchCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();  // a fresh machine and launcher for each case
-        CLauncherApp fresh;
-        MakeMedium("E:", DRIVE_CDROM, kNew);
-        c.arrange(*this);
-        fresh.RunLaunch();
+TEST_P(LaunchOutcomeTest, ViewerCopiesAndState)
+{
+    const LaunchCase& c = GetParam();
+    MakeMedium("E:", DRIVE_CDROM, kNew);
+    c.arrange(*this);
+    app.RunLaunch();
 
-        std::string root = c.viewerFrom == kFixedRoot ? kFixedRoot : "E:";
-        ExpectViewerFrom(c.viewerFrom, root);
-        for (const auto& [folder, held] : c.disk)
-            ExpectHeld(folder, held);
-        EXPECT_EQ(Str(fresh.m_strSharedCopy), c.sharedCopy);
-        EXPECT_EQ(Str(fresh.m_strTempCopy), c.tempCopy);
-        EXPECT_EQ(Str(fresh.m_strProfileCopy), c.profileCopy);
-        EXPECT_EQ(Str(fresh.m_strCopyTarget), c.target);
-        std::string stale;
-        for (INT_PTR i = 0; i < fresh.m_arrStaleCopies.GetSize(); i++)
-            stale += (i ? "|" : "") + Str(fresh.m_arrStaleCopies.GetAt(i));
-        EXPECT_EQ(stale, c.stale);
-        ExpectNoLeftovers();
-        EXPECT_TRUE(fake::MessageBoxes().empty()) << "the launch never shows a message";
-    }
+    std::string root = c.viewerFrom == kFixedRoot ? kFixedRoot : "E:";
+    ExpectViewerFrom(c.viewerFrom, root);
+    for (const auto& [folder, held] : c.disk)
+        ExpectHeld(folder, held);
+    EXPECT_EQ(Str(app.m_strSharedCopy), c.sharedCopy);
+    EXPECT_EQ(Str(app.m_strTempCopy), c.tempCopy);
+    EXPECT_EQ(Str(app.m_strProfileCopy), c.profileCopy);
+    EXPECT_EQ(Str(app.m_strCopyTarget), c.target);
+    EXPECT_EQ(StaleCopies(), c.stale);
+    ExpectNoLeftovers();
+    EXPECT_TRUE(fake::MessageBoxes().empty()) << "the launch never shows a message";
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryOutcome, LaunchOutcomeTest, ::testing::ValuesIn(kLaunchCases), RowName());
 
 TEST_F(LaunchTest, AFixedDriveMediumLeavesEveryCopyLocationAlone)
 {
@@ -298,29 +289,34 @@ TEST_F(LaunchTest, AFixedDriveMediumLeavesEveryCopyLocationAlone)
     EXPECT_TRUE(fake::ShellOps().empty());
 }
 
-TEST_F(LaunchTest, AnExceptionWhileDeletingOneStaleCopyStopsNothingElse)
+class StaleCopyThrowsTest : public CommandTest, public ::testing::WithParamInterface<fake::Throw>
 {
-    for (fake::Throw what : {fake::Throw::Fake, fake::Throw::BadAlloc}) {
-        SCOPED_TRACE(what == fake::Throw::Fake ? "runtime error" : "out of memory");
-        SetUp();
-        CLauncherApp fresh;
-        MakeMedium();
-        MakeCopy(kShared, kOld);
-        MakeCopy(kTemp, kOld);
-        MakeCopy(kAnn, kOld);
-        MakeCopy(kBob, kOld);
-        // The stale list is shared, temp, ann, bob; the temp copy's deletion throws.
-        fake::ThrowFromCallOn("MoveFileA", kTemp + " -> ", what);
-        fresh.RunLaunch();
+};
 
-        ExpectHeld(kTemp, Held::Old);
-        ExpectHeld(kAnn, Held::Nothing);
-        ExpectHeld(kBob, Held::Nothing);
-        ExpectHeld(kShared, Held::FromMedium);
-        EXPECT_EQ(fresh.m_arrStaleCopies.GetSize(), 0);
-        ExpectViewerFrom(kShared);
-    }
+TEST_P(StaleCopyThrowsTest, AnExceptionWhileDeletingOneStaleCopyStopsNothingElse)
+{
+    MakeMedium();
+    MakeCopy(kShared, kOld);
+    MakeCopy(kTemp, kOld);
+    MakeCopy(kAnn, kOld);
+    MakeCopy(kBob, kOld);
+    fake::ThrowFromCall("MoveFileA", 1, GetParam(), kTemp);  // as the temp copy leaves its name
+    app.RunLaunch();
+
+    ExpectHeld(kTemp, Held::Old);
+    ExpectHeld(kAnn, Held::Nothing);
+    ExpectHeld(kBob, Held::Nothing);
+    ExpectHeld(kShared, Held::FromMedium);
+    EXPECT_EQ(app.m_arrStaleCopies.GetSize(), 0);
+    ExpectViewerFrom(kShared);
 }
+
+INSTANTIATE_TEST_SUITE_P(Launch, StaleCopyThrowsTest,
+                         ::testing::Values(fake::Throw::Fake,       // a runtime error
+                                           fake::Throw::BadAlloc),  // out of memory
+                         [](const ::testing::TestParamInfo<fake::Throw>& info) {
+                             return info.param == fake::Throw::Fake ? "RuntimeError" : "OutOfMemory";
+                         });
 
 TEST_F(LaunchTest, AnEmptyStaleListStillLeadsToTheInstallation)
 {
@@ -341,7 +337,7 @@ TEST_F(LaunchTest, TargetAndSourceDifferingOnlyByCaseCopyNothing)
     MakeCopy(kShared, kNew);
     const std::string upper = "C:\\USERS\\PUBLIC\\APPLICATION DATA";
     fake::SetTempPath(upper + "\\");
-    fake::FailCall("FindFirstFileA", 2, ERROR_FILE_NOT_FOUND);  // 1: the medium's stamp, 2: the shared one
+    fake::FailCall("FindFirstFileA", 1, ERROR_FILE_NOT_FOUND, kShared + "\\VIEWER\\bin\\Version*.txt");
     app.RunLaunch();
 
     EXPECT_EQ(Str(app.m_strCopyTarget), kShared);
@@ -352,45 +348,53 @@ TEST_F(LaunchTest, TargetAndSourceDifferingOnlyByCaseCopyNothing)
     ExpectViewerFrom(upper + "\\Zelvo Disc 11");
 }
 
-TEST_F(LaunchTest, AfterAFailedInstallationTheSecondProbeDecides)
+struct FailedInstallCase {
+    const char* name;
+    std::function<void(CommandTest&)> arrange;
+    std::string viewerFrom;
+    Held target;
+};
+
+const FailedInstallCase kFailedInstallCases[] = {
+    // The temp location is the target; the companion cannot be copied.
+    {"companion copy fails, profile copy up to date",
+     [](CommandTest& t) {
+         t.Copy(kAnn, kNew);
+         SharedNotWritable();
+         fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL, "E:\\kiro\\KiroPageHolder.exe");
+     },
+     kAnn, Held::Nothing},
+    // The shared location is the target; the viewer falls back to the medium.
+    {"companion copy fails, no other copy",
+     [](CommandTest&) { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL, "E:\\kiro\\KiroPageHolder.exe"); }, "E:",
+     Held::Nothing},
+    // The user cancels the copy into the temp location.
+    {"copy cancelled, profile copy up to date",
+     [](CommandTest& t) {
+         t.Copy(kBob, kNew);
+         SharedNotWritable();
+         fake::ShellCancelAfterFiles(3, FO_COPY);
+     },
+     kBob, Held::Nothing},
+};
+
+class FailedInstallTest : public CommandTest, public ::testing::WithParamInterface<FailedInstallCase>
 {
-    const struct {
-        const char* name;
-        std::function<void(CommandTest&)> arrange;
-        std::string viewerFrom;
-        Held target;
-    } cases[] = {
-        // The temp location is the target; the companion cannot be copied.
-        {"companion copy fails, profile copy up to date",
-         [](CommandTest& t) {
-             t.Copy(kAnn, kNew);
-             SharedNotWritable();
-             fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL);
-         },
-         kAnn, Held::Nothing},
-        {"companion copy fails, no other copy",
-         [](CommandTest&) { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }, "E:", Held::Nothing},
-        {"copy cancelled, profile copy up to date",
-         [](CommandTest& t) {
-             t.Copy(kBob, kNew);
-             SharedNotWritable();
-             fake::ShellCancelAfterFiles(3, FO_COPY);
-         },
-         kBob, Held::Nothing},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        CLauncherApp fresh;
-        MakeMedium();
-        c.arrange(*this);
-        fresh.RunLaunch();
-        ExpectViewerFrom(c.viewerFrom);
-        ExpectHeld(Str(fresh.m_strCopyTarget), c.target);
-        EXPECT_FALSE(fresh.m_strCopyTarget.IsEmpty()) << "the second probe chose the target again";
-        fake::ShellCancelAfterFiles(-1);
-    }
+};
+
+TEST_P(FailedInstallTest, TheSecondProbeDecides)
+{
+    const FailedInstallCase& c = GetParam();
+    MakeMedium();
+    c.arrange(*this);
+    app.RunLaunch();
+    ExpectViewerFrom(c.viewerFrom);
+    ExpectHeld(Str(app.m_strCopyTarget), c.target);
+    EXPECT_FALSE(app.m_strCopyTarget.IsEmpty()) << "the second probe chose the target again";
 }
+
+INSTANTIATE_TEST_SUITE_P(AfterAFailedInstallation, FailedInstallTest, ::testing::ValuesIn(kFailedInstallCases),
+                         RowName());
 
 TEST_F(LaunchTest, WithoutRoomNothingIsInstalledAndNothingProbedAgain)
 {
@@ -473,7 +477,7 @@ TEST_F(DeleteTest, AnExceptionWhileDeletingOneCopyStopsNothingElse)
     MakeCopy(kTemp, kOld);
     MakeCopy(kAnn, kOld);
     MakeCopy(kBob, kOld);
-    fake::ThrowFromCallOn("MoveFileA", kTemp + " -> ", fake::Throw::Fake);  // the temp copy
+    fake::ThrowFromCall("MoveFileA", 1, fake::Throw::Fake, kTemp);  // the temp copy, as it leaves its name
     app.RunDelete();
 
     ExpectHeld(kShared, Held::Nothing);
@@ -509,7 +513,7 @@ TEST_F(RepairTest, AnExceptionDuringTheDeletionsStillRepairs)
     MakeMedium();
     MakeCopy(kShared, kOld);
     MakeCopy(kTemp, kOld);
-    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::BadAlloc);  // the shared copy
+    fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::BadAlloc, kShared + ".deleting");  // the shared copy
     app.RunRepair();
 
     EXPECT_TRUE(fake::MessageBoxes().empty());
@@ -528,68 +532,71 @@ TEST_F(RepairTest, AFixedDriveMediumIsCopiedAnyway)
     ExpectHeld(kShared, Held::FromMedium, kFixedRoot);
 }
 
-TEST_F(RepairTest, EveryFailureShowsTheOneMessage)
-{
-    const struct {
-        const char* name;
-        std::function<void(CommandTest&)> arrange;
-        bool oldCopyStays = false;  // a folder whose entries cannot be renamed keeps its copy whole
-    } cases[] = {
-        {"removable medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOVABLE); }},
-        {"network medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOTE); }},
-        {"no writable location",
-         [](CommandTest& t) {
-             t.Medium("E:", DRIVE_CDROM);
-             SharedNotWritable();
-             fake::SetFolderWritable(kTempBase, false);
-         },
-         true},
-        {"up-to-date shared copy survives the deletion",
-         [](CommandTest& t) {
-             t.Medium("E:", DRIVE_CDROM);
-             t.Copy(kShared, kNew);
-             // The viewer runs from it: its files cannot be deleted.
-             fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\KiroZelvo.exe", GENERIC_READ, FILE_SHARE_READ);
-         }},
-        {"no room", [](CommandTest& t) {
-             t.Medium("E:", DRIVE_CDROM);
-             NoRoom();
-         }},
-        {"copy cancelled", [](CommandTest& t) {
-             t.Medium("E:", DRIVE_CDROM);
-             fake::ShellCancelAfterFiles(3, FO_COPY);
-         }},
-        {"medium without companion", [](CommandTest& t) {
-             t.Medium("E:", DRIVE_CDROM);
-             fake::Remove("E:\\kiro\\KiroPageHolder.exe");
-         }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        CLauncherApp fresh;
-        MakeCopy(kTemp, kOld);
-        c.arrange(*this);
-        fresh.RunRepair();
-        fake::ShellCancelAfterFiles(-1);
+struct RepairFailure {
+    const char* name;
+    std::function<void(CommandTest&)> arrange;
+    bool oldCopyStays = false;  // a folder whose entries cannot be renamed keeps its copy whole
+};
 
-        ExpectRepairMessage();
-        EXPECT_TRUE(fake::Processes().empty()) << "a repair never starts the viewer";
-        // The old copy was deleted before anything could fail, or stays whole.
-        if (c.oldCopyStays)
-            ExpectHeld(kTemp, Held::Old);
-        else
-            ExpectHeld(kTemp, Held::Nothing);
-    }
+const RepairFailure kRepairFailures[] = {
+    // Only an optical drive's medium is copied.
+    {"removable medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOVABLE); }},
+    {"network medium", [](CommandTest& t) { t.Medium("E:", DRIVE_REMOTE); }},
+    // Neither the shared nor the temp location can take a copy.
+    {"no writable location",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_CDROM);
+         SharedNotWritable();
+         fake::SetFolderWritable(kTempBase, false);
+     },
+     true},
+    {"up-to-date shared copy survives the deletion",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_CDROM);
+         t.Copy(kShared, kNew);
+         // The viewer runs from it: its files cannot be deleted.
+         fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\KiroZelvo.exe", GENERIC_READ, FILE_SHARE_READ);
+     }},
+    // The space check fails.
+    {"no room",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_CDROM);
+         NoRoom();
+     }},
+    // The user cancels the shell's copy.
+    {"copy cancelled",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_CDROM);
+         fake::ShellCancelAfterFiles(3, FO_COPY);
+     }},
+    {"medium without companion",
+     [](CommandTest& t) {
+         t.Medium("E:", DRIVE_CDROM);
+         fake::Remove("E:\\kiro\\KiroPageHolder.exe");
+     }},
+};
+
+class RepairFailureTest : public CommandTest, public ::testing::WithParamInterface<RepairFailure>
+{
+};
+
+TEST_P(RepairFailureTest, ShowsTheOneMessage)
+{
+    MakeCopy(kTemp, kOld);
+    GetParam().arrange(*this);
+    app.RunRepair();
+
+    ExpectRepairMessage();
+    EXPECT_TRUE(fake::Processes().empty()) << "a repair never starts the viewer";
+    // The old copy was deleted before anything could fail, or stays whole.
+    ExpectHeld(kTemp, GetParam().oldCopyStays ? Held::Old : Held::Nothing);
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryFailure, RepairFailureTest, ::testing::ValuesIn(kRepairFailures), RowName());
 
 }  // namespace
 
 // ---- Two launchers at once ---------------------------------------------------
-
-class CopyLockTest : public CommandTest
-{
-};
 
 // Every change to a copy folder, and a launch's viewer start, happens while
 // this launcher holds the lock on the copy folders.
@@ -610,86 +617,110 @@ static void ExpectChangesUnderTheLock()
     }
 }
 
-TEST_F(CopyLockTest, EachCommandWithTheLockFreeWaitedForAbandonedOrKept)
+namespace {
+
+const std::string kLockName = "Global\\Zelvo Disc 11 copy folders";
+const DWORD kWaitBound = 60000;  // how long a launcher waits for another one
+const std::wstring kLaunch = L"", kDelete = L" /DELETE", kRepair = L" /REPAIR";
+
+// What the other launcher does while it holds the lock.
+void Installs() { LauncherTest::MakeCopy(kShared, kNew); }
+void DiesCopying() { fake::AddFile(kShared + ".partial\\VIEWER\\help\\index.html", "<html></html>"); }
+
+struct LockRow {
+    const char* name;
+    std::wstring command;
+    bool copyBefore;  // a current shared copy before the run
+    fake::MutexHolder holder;
+    DWORD heldFor;    // ms from the launcher's start until the other launcher lets go
+    void (*whileHeld)();
+    DWORD waitResult;        // of the first wait
+    Held shared;             // the shared copy folder afterwards
+    std::string viewerFrom;  // "" for no viewer start
+    bool repairMessage;
+};
+
+using fake::MutexHolder;
+const LockRow kLockRows[] = {
+    // No other launcher: the lock is taken at once.
+    {"LaunchFree", kLaunch, false, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::FromMedium, kShared, false},
+    // Kept past the wait: straight to the medium, no copy folder touched.
+    {"LaunchKept", kLaunch, false, MutexHolder::Releases, kWaitBound + 1, Installs, WAIT_TIMEOUT, Held::Nothing, "E:",
+     false},
+    // The other launcher put a copy in place near the end of the wait: used, not made again.
+    {"LaunchWaited", kLaunch, false, MutexHolder::Releases, kWaitBound - 1000, Installs, WAIT_OBJECT_0, Held::Current,
+     kShared, false},
+    // The other launcher died part way: its leftover goes, a fresh copy is made.
+    {"LaunchAbandoned", kLaunch, false, MutexHolder::Dies, 1000, DiesCopying, WAIT_ABANDONED, Held::FromMedium, kShared,
+     false},
+    // /DELETE, free: every copy goes.
+    {"DeleteFree", kDelete, true, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::Nothing, "", false},
+    // Kept past the wait: nothing is deleted.
+    {"DeleteKept", kDelete, true, MutexHolder::Releases, INFINITE, nullptr, WAIT_TIMEOUT, Held::Current, "", false},
+    // The copy the other launcher made is deleted once it lets go.
+    {"DeleteWaited", kDelete, false, MutexHolder::Releases, 5000, Installs, WAIT_OBJECT_0, Held::Nothing, "", false},
+    // The dead launcher's leftover goes too.
+    {"DeleteAbandoned", kDelete, false, MutexHolder::Dies, 5000, DiesCopying, WAIT_ABANDONED, Held::Nothing, "", false},
+    // /REPAIR, free: a fresh copy, no message.
+    {"RepairFree", kRepair, true, MutexHolder::None, 0, nullptr, WAIT_OBJECT_0, Held::FromMedium, "", false},
+    // Kept past the wait: the repair's message, nothing touched.
+    {"RepairKept", kRepair, true, MutexHolder::Releases, INFINITE, nullptr, WAIT_TIMEOUT, Held::Current, "", true},
+    // A repair replaces even the copy the other launcher just made.
+    {"RepairWaited", kRepair, false, MutexHolder::Releases, 5000, Installs, WAIT_OBJECT_0, Held::FromMedium, "",
+     false},
+    // The dead launcher's leftover goes, a fresh copy is made.
+    {"RepairAbandoned", kRepair, false, MutexHolder::Dies, 5000, DiesCopying, WAIT_ABANDONED, Held::FromMedium, "",
+     false},
+};
+
+class CopyLockTest : public CommandTest, public ::testing::WithParamInterface<LockRow>
 {
-    using fake::MutexHolder;
-    const std::string lockName = "Global\\Zelvo Disc 11 copy folders";
-    // What the other launcher does while it holds the lock.
-    auto installs = [this] { MakeCopy(kShared, kNew); };
-    auto diesCopying = [] { fake::AddFile(kShared + ".partial\\VIEWER\\help\\index.html", "<html></html>"); };
-    const std::wstring launch = L"", del = L" /DELETE", repair = L" /REPAIR";
-    struct Row {
-        const char* name;
-        std::wstring command;
-        bool copyBefore;  // a current shared copy before the run
-        MutexHolder holder;
-        std::function<void()> whileHeld;
-        DWORD waitResult;  // of the first wait
-        Held shared;       // the shared copy folder afterwards
-        std::string viewerFrom;  // "" for no viewer start
-        bool repairMessage;
-    } rows[] = {
-        {"LaunchFree", launch, false, MutexHolder::None, {}, WAIT_OBJECT_0, Held::FromMedium, kShared, false},
-        // Kept past the wait: straight to the medium, no copy folder touched.
-        {"LaunchKept", launch, false, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Nothing, "E:", false},
-        // The other launcher put a copy in place meanwhile: used, not made again.
-        {"LaunchWaited", launch, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::Current, kShared, false},
-        // The other launcher died part way: its leftover goes, a fresh copy is made.
-        {"LaunchAbandoned", launch, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::FromMedium, kShared,
-         false},
-        {"DeleteFree", del, true, MutexHolder::None, {}, WAIT_OBJECT_0, Held::Nothing, "", false},
-        // Kept past the wait: nothing is deleted.
-        {"DeleteKept", del, true, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Current, "", false},
-        {"DeleteWaited", del, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::Nothing, "", false},
-        {"DeleteAbandoned", del, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::Nothing, "", false},
-        {"RepairFree", repair, true, MutexHolder::None, {}, WAIT_OBJECT_0, Held::FromMedium, "", false},
-        // Kept past the wait: the repair's message, nothing touched.
-        {"RepairKept", repair, true, MutexHolder::Forever, {}, WAIT_TIMEOUT, Held::Current, "", true},
-        {"RepairWaited", repair, false, MutexHolder::Releases, installs, WAIT_OBJECT_0, Held::FromMedium, "", false},
-        {"RepairAbandoned", repair, false, MutexHolder::Dies, diesCopying, WAIT_ABANDONED, Held::FromMedium, "",
-         false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        SetUp();
-        CLauncherApp launcher;
-        MakeMedium();
-        if (row.copyBefore)
-            MakeCopy(kShared, kNew);
-        auto before = fake::Snapshot("C:\\Users");
-        fake::SetMutexHolder(lockName, row.holder, row.whileHeld);
+};
 
-        fake::SetCommandLine(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + row.command);
-        launcher.InitInstance();
+TEST_P(CopyLockTest, WaitsForTheOtherLauncherUpToTheBound)
+{
+    const LockRow& row = GetParam();
+    MakeMedium();
+    if (row.copyBefore)
+        MakeCopy(kShared, kNew);
+    auto before = fake::Snapshot("C:\\Users");
+    fake::SetMutexHolder(kLockName, row.holder, row.heldFor, row.whileHeld);
 
-        auto lock = fake::Mutex(lockName);
-        ASSERT_TRUE(lock.has_value());
-        EXPECT_TRUE(lock->openToEveryone) << "every user's launcher must be able to open it";
-        ASSERT_FALSE(lock->waitResults.empty());
-        EXPECT_EQ(lock->waitResults[0], row.waitResult);
-        EXPECT_EQ(lock->waitResults.size(), row.command == repair && row.waitResult != WAIT_TIMEOUT ? 2u : 1u);
-        if (row.waitResult == WAIT_TIMEOUT) {
-            EXPECT_EQ(fake::Snapshot("C:\\Users"), before) << "a launcher without the lock changes nothing";
-            EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
-        }
-        ExpectChangesUnderTheLock();
-        ExpectHeld(kShared, row.shared);
-        ExpectNoLeftovers();
-        if (row.viewerFrom.empty())
-            EXPECT_TRUE(fake::Processes().empty());
-        else
-            ExpectViewerFrom(row.viewerFrom);
-        if (row.repairMessage)
-            ExpectRepairMessage();
-        else
-            EXPECT_TRUE(fake::MessageBoxes().empty());
-        if (row.holder == MutexHolder::Releases && row.command == launch) {
-            EXPECT_TRUE(fake::ShellOps().empty()) << "the copy the other launcher made is not made again";
-        }
-        EXPECT_EQ(fake::OwnedMutexes(), 0);
-        EXPECT_EQ(fake::OpenMutexHandles(), 0);
+    fake::SetCommandLine(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + row.command);
+    app.InitInstance();
+
+    auto lock = fake::Mutex(kLockName);
+    ASSERT_TRUE(lock.has_value());
+    EXPECT_TRUE(lock->openToEveryone) << "every user's launcher must be able to open it";
+    ASSERT_FALSE(lock->waitResults.empty());
+    EXPECT_EQ(lock->waitResults[0], row.waitResult);
+    EXPECT_EQ(lock->waitResults.size(), row.command == kRepair && row.waitResult != WAIT_TIMEOUT ? 2u : 1u);
+    // The launcher waited until the other one let go, or for the whole bound.
+    EXPECT_EQ(GetTickCount(), row.holder == MutexHolder::None ? 0 : std::min(row.heldFor, kWaitBound));
+    if (row.waitResult == WAIT_TIMEOUT) {
+        EXPECT_EQ(fake::Snapshot("C:\\Users"), before) << "a launcher without the lock changes nothing";
+        EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
+    }
+    ExpectChangesUnderTheLock();
+    ExpectHeld(kShared, row.shared);
+    ExpectNoLeftovers();
+    if (row.viewerFrom.empty())
+        EXPECT_TRUE(fake::Processes().empty());
+    else
+        ExpectViewerFrom(row.viewerFrom);
+    if (row.repairMessage)
+        ExpectRepairMessage();
+    else
+        EXPECT_TRUE(fake::MessageBoxes().empty());
+    if (row.command == kLaunch && row.holder == MutexHolder::Releases) {
+        EXPECT_TRUE(fake::ShellOps().empty()) << "the launch copies nothing after a wait";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachCommandWithTheLockFreeWaitedForAbandonedOrKept, CopyLockTest,
+                         ::testing::ValuesIn(kLockRows), RowName());
+
+}  // namespace
 
 // ---- A copy folder only ever holds a whole copy --------------------------------
 //

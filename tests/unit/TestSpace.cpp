@@ -48,30 +48,49 @@ protected:
     }
 };
 
-TEST_F(SpaceTest, FilesAreRoundedUpToWholeClusters)
+struct Rounding {
+    const char* name;
+    ULONGLONG size;
+    DWORD cluster;
+    ULONGLONG counted;
+};
+
+const Rounding kRoundings[] = {
+    // Small files in clusters of 512 and 4096 bytes.
+    {"empty", 0, 512, 0},
+    {"one byte", 1, 512, 512},
+    {"one cluster", 512, 512, 512},
+    {"a byte more", 513, 512, 1024},
+    {"700 bytes", 700, 512, 1024},
+    {"one byte in 4096", 1, 4096, 4096},
+    {"one cluster of 4096", 4096, 4096, 4096},
+    {"a byte more than 4096", 4097, 4096, 8192},
+    {"cluster not a power of two", 1537, 1536, 3072},
+    // Clusters of 0: bytes as they are.
+    {"no cluster size", 700, 0, 700},
+    {"nothing, no cluster size", 0, 0, 0},
+    // 4 GiB and more: the high 32 bits count.
+    {"4 GiB", kGiB4, 512, kGiB4},
+    {"4 GiB and a byte", kGiB4 + 1, 4096, kGiB4 + 4096},
+    {"4 GiB and a byte in clusters of 3", kGiB4 + 1, 3, kGiB4 + 2},  // 2^32 % 3 == 1
+    {"20 GiB", 5 * kGiB4 + 100, 65536, 5 * kGiB4 + 65536},
+};
+
+class RoundingTest : public SpaceTest, public ::testing::WithParamInterface<Rounding>
 {
-    const struct {
-        ULONGLONG size;
-        DWORD cluster;
-        ULONGLONG counted;
-    } cases[] = {
-        {0, 512, 0},          {1, 512, 512},          {512, 512, 512},       {513, 512, 1024},
-        {700, 512, 1024},     {1, 4096, 4096},        {4096, 4096, 4096},    {4097, 4096, 8192},
-        {1537, 1536, 3072},   {700, 0, 700},          {0, 0, 0},             {kGiB4, 512, kGiB4},
-        {kGiB4 + 1, 4096, kGiB4 + 4096},              {kGiB4 + 1, 3, kGiB4 + 2},  // 2^32 % 3 == 1
-        {5 * kGiB4 + 100, 65536, 5 * kGiB4 + 65536},
-    };
-    for (const auto& c : cases) {
-        if (fake::Exists("C:\\R"))
-            fake::Remove("C:\\R");
-        if (c.size < 1000000)
-            fake::AddFile("C:\\R\\f.bin", std::string(static_cast<size_t>(c.size), 'x'));
-        else
-            fake::AddBigFile("C:\\R\\f.bin", c.size);
-        EXPECT_EQ(app.GetFolderSize("C:\\R", c.cluster), c.counted)
-            << c.size << " bytes in clusters of " << c.cluster;
-    }
+};
+
+TEST_P(RoundingTest, FilesAreRoundedUpToWholeClusters)
+{
+    const Rounding& c = GetParam();
+    if (c.size < 1000000)
+        fake::AddFile("C:\\R\\f.bin", std::string(static_cast<size_t>(c.size), 'x'));
+    else
+        fake::AddBigFile("C:\\R\\f.bin", c.size);
+    EXPECT_EQ(app.GetFolderSize("C:\\R", c.cluster), c.counted);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachSize, RoundingTest, ::testing::ValuesIn(kRoundings), RowName());
 
 TEST_F(SpaceTest, FolderSizeCountsEveryFileOfTheTreeAndNothingForFolders)
 {
@@ -106,15 +125,20 @@ TEST_F(SpaceTest, EmptyTargetFailsWithoutAnyVolumeQuery)
     EXPECT_EQ(fake::CallCount("GetDiskFreeSpaceExA") + fake::CallCount("GetDiskFreeSpaceA"), 0);
 }
 
-TEST_F(SpaceTest, FailedVolumeQueriesGiveNoRoom)
+// Either volume query fails: no room, however much there is.
+class FailedVolumeQueryTest : public SpaceTest, public ::testing::WithParamInterface<const char*>
 {
-    for (const char* function : {"GetDiskFreeSpaceExA", "GetDiskFreeSpaceA"}) {
-        fake::FailCall(function, 1, ERROR_ACCESS_DENIED);
-        EXPECT_FALSE(RoomWith(1ull << 40)) << function;
-        fake::ClearInjections();
-        EXPECT_TRUE(RoomWith(1ull << 40)) << function;
-    }
+};
+
+TEST_P(FailedVolumeQueryTest, GivesNoRoom)
+{
+    fake::FailCall(GetParam(), 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(RoomWith(1ull << 40));
+    EXPECT_TRUE(RoomWith(1ull << 40)) << "the next check asks again";
 }
+
+INSTANTIATE_TEST_SUITE_P(EachQuery, FailedVolumeQueryTest, ::testing::Values("GetDiskFreeSpaceExA", "GetDiskFreeSpaceA"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST_F(SpaceTest, CompanionMustExistButMayBeEmpty)
 {
@@ -211,6 +235,7 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
         }
     }
     ASSERT_GT(lastInSub, beforeSub + 2);
+    const std::string kSub = "C:\\W\\sub\\*.*";
 
     const struct {
         const char* what;
@@ -219,14 +244,15 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
         fake::Throw thrown;
         ULONGLONG counted;
     } cases[] = {
-        {"sub's search cannot start", "FindFirstFileA", 2, fake::Throw::BadAlloc, 3 * 512},
-        {"sub's search cannot start", "FindFirstFileA", 2, fake::Throw::Fake, 3 * 512},
+        {"sub's search cannot start", "FindFirstFileA", 1, fake::Throw::BadAlloc, 3 * 512},
+        {"sub's search cannot start", "FindFirstFileA", 1, fake::Throw::Fake, 3 * 512},
         {"sub's walk fails after x", "FindNextFileA", lastInSub, fake::Throw::BadAlloc, 3 * 512},
         {"sub's walk fails after x", "FindNextFileA", lastInSub, fake::Throw::Fake, 3 * 512},
         {"the top walk fails after a", "FindNextFileA", beforeSub, fake::Throw::BadAlloc, 0},
     };
     for (const auto& c : cases) {
-        fake::ThrowFromCall(c.function, c.nth, c.thrown);
+        // sub's search is aimed at by its pattern; the walks' steps name no path
+        fake::ThrowFromCall(c.function, c.nth, c.thrown, c.function == std::string("FindFirstFileA") ? kSub : "");
         ULONGLONG counted = 12345;
         EXPECT_NO_THROW(counted = app.GetFolderSize("C:\\W", 512)) << c.what;
         EXPECT_EQ(counted, c.counted) << c.what;
@@ -235,7 +261,7 @@ TEST_F(SpaceTest, FailureInsideASubfolderWalkMakesOnlyThatSubfolderCountZero)
     }
 
     // An unreadable subfolder counts nothing either.
-    fake::FailCall("FindFirstFileA", 2, ERROR_ACCESS_DENIED);
+    fake::FailCall("FindFirstFileA", 1, ERROR_ACCESS_DENIED, kSub);
     EXPECT_EQ(app.GetFolderSize("C:\\W", 512), 3 * 512u);
 }
 

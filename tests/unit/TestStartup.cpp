@@ -5,11 +5,6 @@
 
 namespace {
 
-const char kHelpText[] =
-    "/LAUNCH, or no parameter - default, will launch optimal Advanced Viewer copy\n\n"
-    "/DELETE - will try to delete all possible Advanced Viewer copies from cache\n\n"
-    "/REPAIR - DELETE, than try to put Advanced Viewer from current media to cache, and LAUNCH";
-
 class StartupTest : public LauncherTest
 {
 protected:
@@ -29,12 +24,12 @@ protected:
         bool deleted = std::any_of(ops.begin(), ops.end(), [](const fake::ShellOpRecord& op) {
             return op.func == FO_DELETE;
         });
-        if (boxes.size() == 1 && boxes[0].caption == std::string("Available commands:")) {
+        if (boxes.size() == 1 && boxes[0].caption == ReadMessage("help").caption) {
             EXPECT_TRUE(fake::Processes().empty());
             EXPECT_TRUE(ops.empty());
             return "help";
         }
-        if (boxes.size() == 1 && boxes[0].caption == std::string("Repair or copy error"))
+        if (boxes.size() == 1 && boxes[0].caption == ReadMessage("repair").caption)
             return deleted && fake::Processes().empty() ? "repair" : "repair, but odd";
         if (!boxes.empty())
             return "unexpected message box";
@@ -46,62 +41,83 @@ protected:
     }
 };
 
-TEST_F(StartupTest, DispatchesTheFirstArgument)
+struct Dispatch {
+    const wchar_t* commandLine;
+    const char* command;
+};
+
+const Dispatch kDispatches[] = {
+    // No word, an empty word, /LAUNCH in any case, and any other word launch.
+    {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\"", "launch"},
+    {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\" \"\"", "launch"},
+    {L"ZelvoLauncher.exe /LAUNCH", "launch"},
+    {L"ZelvoLauncher.exe /launch", "launch"},
+    {L"ZelvoLauncher.exe REPAIR", "launch"},
+    {L"ZelvoLauncher.exe \"/REPAIR \"", "launch"},
+    {L"ZelvoLauncher.exe /DELETEALL", "launch"},
+    // Only the first word counts, in any case.
+    {L"ZelvoLauncher.exe /DELETE", "delete"},
+    {L"ZelvoLauncher.exe /delete", "delete"},
+    {L"ZelvoLauncher.exe /DeLeTe /REPAIR /HELP", "delete"},
+    {L"ZelvoLauncher.exe /REPAIR", "repair"},
+    {L"ZelvoLauncher.exe /Repair extra", "repair"},
+    {L"ZelvoLauncher.exe /HELP", "help"},
+    {L"ZelvoLauncher.exe /help", "help"},
+    {L"ZelvoLauncher.exe /?", "help"},
+    // -REGSERVER does nothing, also as the program's own name.
+    {L"ZelvoLauncher.exe -REGSERVER", "nothing"},
+    {L"ZelvoLauncher.exe -RegServer /DELETE", "nothing"},
+    {L"-REGSERVER /DELETE", "nothing"},
+    {L"-regserver", "nothing"},
+    {L"\"-RegServer\" /HELP", "nothing"},
+};
+
+std::ostream& operator<<(std::ostream& os, const Dispatch& row)
 {
-    const struct {
-        const wchar_t* commandLine;
-        const char* command;
-    } cases[] = {
-        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\"", "launch"},
-        {L"\"F:\\VIEWER\\bin\\ZelvoLauncher.exe\" \"\"", "launch"},
-        {L"ZelvoLauncher.exe /LAUNCH", "launch"},
-        {L"ZelvoLauncher.exe /launch", "launch"},
-        {L"ZelvoLauncher.exe REPAIR", "launch"},
-        {L"ZelvoLauncher.exe \"/REPAIR \"", "launch"},
-        {L"ZelvoLauncher.exe /DELETEALL", "launch"},
-        {L"ZelvoLauncher.exe /DELETE", "delete"},
-        {L"ZelvoLauncher.exe /delete", "delete"},
-        {L"ZelvoLauncher.exe /DeLeTe /REPAIR /HELP", "delete"},
-        {L"ZelvoLauncher.exe /REPAIR", "repair"},
-        {L"ZelvoLauncher.exe /Repair extra", "repair"},
-        {L"ZelvoLauncher.exe /HELP", "help"},
-        {L"ZelvoLauncher.exe /help", "help"},
-        {L"ZelvoLauncher.exe /?", "help"},
-        {L"ZelvoLauncher.exe -REGSERVER", "nothing"},
-        {L"ZelvoLauncher.exe -RegServer /DELETE", "nothing"},
-        {L"-REGSERVER /DELETE", "nothing"},
-        {L"-regserver", "nothing"},
-        {L"\"-RegServer\" /HELP", "nothing"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        CLauncherApp fresh;
-        fake::SetCommandLine(c.commandLine);
-        EXPECT_FALSE(fresh.InitInstance());
-        EXPECT_EQ(CommandThatRan(), c.command) << "command line: " << testing::PrintToString(std::wstring(c.commandLine));
-        EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);
-    }
+    return os << testing::PrintToString(std::wstring(row.commandLine));
 }
 
-TEST_F(StartupTest, AFailedSplitOfTheCommandLineLaunches)
+class DispatchTest : public StartupTest, public ::testing::WithParamInterface<Dispatch>
 {
-    // Split here, or by the shell when quotes make it less plain.
-    const struct {
-        const wchar_t* commandLine;
-        const char* failing;
-    } cases[] = {
-        {L"ZelvoLauncher.exe /HELP", "LocalAlloc"},
-        {L"ZelvoLauncher.exe \"/HELP\"", "CommandLineToArgvW"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        fake::FailCall(c.failing, 1, ERROR_NOT_ENOUGH_MEMORY);
-        CLauncherApp fresh;
-        fake::SetCommandLine(c.commandLine);
-        fresh.InitInstance();
-        EXPECT_EQ(CommandThatRan(), "launch") << c.failing;
-    }
+};
+
+TEST_P(DispatchTest, RunsTheCommandOfTheFirstArgument)
+{
+    fake::SetCommandLine(GetParam().commandLine);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(CommandThatRan(), GetParam().command);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachCommandLine, DispatchTest, ::testing::ValuesIn(kDispatches),
+                         [](const ::testing::TestParamInfo<Dispatch>& info) {
+                             std::wstring line = info.param.commandLine;
+                             return std::to_string(info.index) + "_" + TestName(std::string(line.begin(), line.end()));
+                         });
+
+struct FailedSplit {
+    const char* name;  // the function that fails
+    const wchar_t* commandLine;
+};
+
+const FailedSplit kFailedSplits[] = {
+    {"LocalAlloc", L"ZelvoLauncher.exe /HELP"},                    // split here
+    {"CommandLineToArgvW", L"ZelvoLauncher.exe \"/HELP\""},     // split by the shell: quotes make it less plain
+};
+
+class FailedSplitTest : public StartupTest, public ::testing::WithParamInterface<FailedSplit>
+{
+};
+
+TEST_P(FailedSplitTest, Launches)
+{
+    fake::FailCall(GetParam().name, 1, ERROR_NOT_ENOUGH_MEMORY);
+    fake::SetCommandLine(GetParam().commandLine);
+    app.InitInstance();
+    EXPECT_EQ(CommandThatRan(), "launch");
+}
+
+INSTANTIATE_TEST_SUITE_P(WhenTheCommandLineCannotBeSplit, FailedSplitTest, ::testing::ValuesIn(kFailedSplits),
+                         RowName());
 
 // The shell's split, made here for plain command lines: it must give exactly
 // what the shell gives, and leave every other line to the shell.
@@ -154,10 +170,10 @@ TEST_F(StartupTest, HelpShowsTheCommandListAndNothingElse)
     const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(box.caption, std::string("Available commands:"));
-    EXPECT_EQ(box.text, std::string(kHelpText));
+    EXPECT_EQ(box.caption, ReadMessage("help").caption);
+    EXPECT_EQ(box.text, ReadMessage("help").text);
     // Not even the medium is looked at.
-    EXPECT_EQ(fake::CallCount("GetModuleFileNameA"), 0);
+    EXPECT_EQ(fake::CallCount("GetModuleFileNameW"), 0);
     EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
 }
 

@@ -7,34 +7,44 @@ using namespace paths;
 
 class ViewerStartTest : public LauncherTest {};
 
-TEST_F(ViewerStartTest, StartsTheBestCopy)
+struct BestCopy {
+    const char* name;
+    bool shared, temp, profile;  // up-to-date copies found
+    std::string folder;          // the viewer's
+};
+
+const BestCopy kBestCopies[] = {
+    {"all three: the shared one", true, true, true, kShared},
+    {"shared only", true, false, false, kShared},
+    {"temp before profile", false, true, true, kTemp},
+    {"profile only", false, false, true, Profile("bob")},
+    {"none: the medium", false, false, false, "E:"},
+};
+
+class BestCopyTest : public LauncherTest, public ::testing::WithParamInterface<BestCopy>
 {
-    const struct {
-        bool shared, temp, profile;
-        std::string folder;
-    } cases[] = {
-        {true, true, true, kShared},       {true, false, false, kShared},   {false, true, true, kTemp},
-        {false, false, true, Profile("bob")}, {false, false, false, "E:"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        MakeMedium();
-        MakeCopy(kShared, "3.2.0.15");
-        MakeCopy(kTemp, "3.2.0.15");
-        MakeCopy(Profile("bob"), "3.2.0.15");
-        CLauncherApp fresh;
-        fresh.m_strMediaRoot = "E:";
-        fresh.m_strSharedCopy = c.shared ? kShared.c_str() : "";
-        fresh.m_strTempCopy = c.temp ? kTemp.c_str() : "";
-        fresh.m_strProfileCopy = c.profile ? Profile("bob").c_str() : "";
-        fresh.LaunchBestCopy();
-        ASSERT_EQ(fake::Processes().size(), 1u);
-        const fake::ProcessRecord& viewer = fake::Processes()[0];
-        EXPECT_EQ(viewer.commandLine, "\"" + c.folder + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
-        EXPECT_EQ(viewer.currentDirectory, c.folder + "\\VIEWER\\bin");
-        EXPECT_TRUE(viewer.result);
-    }
+};
+
+TEST_P(BestCopyTest, StartsTheBestCopy)
+{
+    const BestCopy& c = GetParam();
+    MakeMedium();
+    MakeCopy(kShared, "3.2.0.15");
+    MakeCopy(kTemp, "3.2.0.15");
+    MakeCopy(Profile("bob"), "3.2.0.15");
+    app.m_strMediaRoot = "E:";
+    app.m_strSharedCopy = c.shared ? kShared.c_str() : "";
+    app.m_strTempCopy = c.temp ? kTemp.c_str() : "";
+    app.m_strProfileCopy = c.profile ? Profile("bob").c_str() : "";
+    app.LaunchBestCopy();
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    const fake::ProcessRecord& viewer = fake::Processes()[0];
+    EXPECT_EQ(viewer.commandLine, "\"" + c.folder + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
+    EXPECT_EQ(viewer.currentDirectory, c.folder + "\\VIEWER\\bin");
+    EXPECT_TRUE(viewer.result);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachChoice, BestCopyTest, ::testing::ValuesIn(kBestCopies), RowName());
 
 TEST_F(ViewerStartTest, BuildsTheProcessExactly)
 {
@@ -85,6 +95,28 @@ TEST_F(ViewerStartTest, AMissingViewerFailsQuietly)
     ASSERT_EQ(fake::Processes().size(), 1u);
     EXPECT_FALSE(fake::Processes()[0].result);
     EXPECT_TRUE(fake::MessageBoxes().empty());
+}
+
+// No ANSI path can be built from a medium in a folder whose name the code
+// page cannot hold (Łódź in code page 1252): the viewer starts from the
+// medium through the wide API, and no copy is looked at.
+TEST_F(ViewerStartTest, AMediumOutsideTheCodePageStartsWideFromTheMedium)
+{
+    MakeCopy(kShared, "3.2.0.15");
+    auto before = fake::Snapshot("C:\\Users");
+    fake::SetModulePathWide(L"D:\\Badania \u0141\u00f3d\u017a\\VIEWER\\bin\\ZelvoLauncher.exe");
+    Run(L"ZelvoLauncher.exe");
+
+    ASSERT_EQ(fake::Processes().size(), 1u);
+    const fake::ProcessRecord& viewer = fake::Processes()[0];
+    const std::string root = "D:\\Badania \xC5\x81\xC3\xB3" "d\xC5\xBA";  // UTF-8
+    EXPECT_TRUE(viewer.wide);
+    EXPECT_EQ(viewer.commandLine, "\"" + root + "\\VIEWER\\bin\\KiroZelvo.exe\" data=" + root + "\\");
+    EXPECT_EQ(viewer.currentDirectory, root + "\\VIEWER\\bin");
+    EXPECT_EQ(viewer.startupInfo.dwFlags, (DWORD)STARTF_USESHOWWINDOW);
+    EXPECT_EQ(viewer.startupInfo.wShowWindow, SW_SHOW);
+    EXPECT_EQ(fake::Snapshot("C:\\Users"), before);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
 }
 
 TEST_F(ViewerStartTest, AFixedDriveMediumStartsAtOnceWithoutLookingForCopies)
