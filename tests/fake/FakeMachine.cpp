@@ -194,15 +194,14 @@ bool Enter(const char* function, const std::string& arg)
     Machine& m = M();
     m.calls.push_back({function, arg});
     for (const HoldUp& h : m.holdUps)
-        if (h.function == function && m.clock < h.until && arg.find(h.argContains) != std::string::npos) {
+        if (h.function == function && m.clock < h.until && Names(arg, h.path)) {
             m.lastError = h.error;
             return true;
         }
     std::optional<Injection> fire;
     for (size_t i = 0; i < m.injections.size();) {
         Injection& inj = m.injections[i];
-        if (inj.function != function || !Names(arg, inj.path) ||
-            arg.find(inj.argContains) == std::string::npos) {
+        if (inj.function != function || !Names(arg, inj.path)) {
             ++i;
             continue;
         }
@@ -906,19 +905,9 @@ void ThrowFromCall(const std::string& function, int nth, Throw what, const std::
     M().injections.push_back(Injection{function, path, nth, 0, true, what});
 }
 
-void FailCallOn(const std::string& function, const std::string& argContains, DWORD error)
+void HoldUpCall(const std::string& function, const std::string& path, DWORD error, DWORD milliseconds)
 {
-    M().injections.push_back(Injection{function, "", 0, error, false, Throw::Fake, argContains});
-}
-
-void ThrowFromCallOn(const std::string& function, const std::string& argContains, Throw what)
-{
-    M().injections.push_back(Injection{function, "", 0, 0, true, what, argContains});
-}
-
-void HoldUpCall(const std::string& function, const std::string& argContains, DWORD error, DWORD milliseconds)
-{
-    M().holdUps.push_back(HoldUp{function, argContains, error, M().clock + milliseconds});
+    M().holdUps.push_back(HoldUp{function, path, error, M().clock + milliseconds});
 }
 
 void ClearInjections()

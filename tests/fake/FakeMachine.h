@@ -159,13 +159,9 @@ void ReleaseExternalOpen(int id);
 void FailCall(const std::string& function, int nth, DWORD error, const std::string& path = "");
 enum class Throw { BadAlloc, Fake };
 void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path = "");
-// Aimed at every call of `function` whose argument (as Calls() logs it: a
-// path, "from -> to" for two) contains `argContains`.
-void FailCallOn(const std::string& function, const std::string& argContains, DWORD error);
-void ThrowFromCallOn(const std::string& function, const std::string& argContains, Throw what);
-// Calls of `function` whose argument contains
-// `argContains` fail with `error` until Sleep has let `milliseconds` pass.
-void HoldUpCall(const std::string& function, const std::string& argContains, DWORD error, DWORD milliseconds);
+// Calls of `function` that name `path` fail with `error` until the clock has
+// moved on by `milliseconds` (a virus scanner holding a new file for a while).
+void HoldUpCall(const std::string& function, const std::string& path, DWORD error, DWORD milliseconds);
 void ClearInjections();
 
 // Windows removes a folder link with RemoveDirectoryA; Wine 8 cannot

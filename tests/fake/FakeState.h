@@ -75,13 +75,12 @@ struct Injection {
     DWORD error;
     bool throws;
     Throw what;
-    std::string argContains = "";  // only calls whose logged argument holds this
 };
 
 // Calls held up for a while: they fail until the clock reaches `until`.
 struct HoldUp {
     std::string function;
-    std::string argContains;
+    std::string path;  // as for Injection
     DWORD error;
     ULONGLONG until;
 };

@@ -795,11 +795,13 @@ const WholeCopyCase kWholeCopyCases[] = {
      },
      L"", kShared, true, Held::FromMedium},
     // A scanner holds up the final rename for 2 seconds.
-    {"RenameHeldUpBriefly", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_SHARING_VIOLATION, 2000); },
-     L"", kShared, true, Held::FromMedium},
+    {"RenameHeldUpBriefly",
+     [] { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_SHARING_VIOLATION, 2000); }, L"", kShared,
+     true, Held::FromMedium},
     // ... and past 10 seconds: the installation fails.
-    {"RenameHeldUpTooLong", [] { fake::HoldUpCall("MoveFileA", ".partial -> ", ERROR_ACCESS_DENIED, 10400); },
-     L"", "E:", true, Held::Nothing},
+    {"RenameHeldUpTooLong",
+     [] { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_ACCESS_DENIED, 10400); }, L"", "E:", true,
+     Held::Nothing},
     // A scratched file that nobody can read: the shell leaves it out and reports success (Wine).
     {"UnreadableMediumFile",
      [] {

@@ -524,7 +524,7 @@ const Interruption kInterruptions[] = {
     {"CancelOnLastFile", false, [] { fake::ShellCancelAfterFiles(4, FO_COPY); }},
     {"CompanionCopyFails", false,
      [] { fake::FailCall("CopyFileA", 1, ERROR_DISK_FULL, kStaging + "\\kiro\\KiroPageHolder.exe"); }},
-    {"FinalRenameFails", false, [] { fake::FailCallOn("MoveFileA", kStaging + " -> ", ERROR_ACCESS_DENIED); }},
+    {"FinalRenameFails", false, [] { fake::FailCall("MoveFileA", 0, ERROR_ACCESS_DENIED, kStaging); }},
     // The old copy has left its name before its deletion stops: the new copy takes it.
     {"OldCopyDeletionCancelled", false, [] { fake::ShellCancelAfterFiles(1, FO_DELETE); }, false, true, kShared},
     // A copy moved in from D: goes file by file: KiroZelvo.exe, Version.txt, KiroPageHolder.exe.
@@ -538,10 +538,10 @@ const Interruption kInterruptions[] = {
     {"KilledBeforeCompanion", false,
      [] { fake::ThrowFromCall("CopyFileA", 1, fake::Throw::Fake, "E:\\kiro\\KiroPageHolder.exe"); }, true},
     {"KilledBeforeFinalRename", false,
-     [] { fake::ThrowFromCallOn("MoveFileA", kStaging + " -> ", fake::Throw::Fake); }, true},
+     [] { fake::ThrowFromCall("MoveFileA", 0, fake::Throw::Fake, kStaging); }, true},
     // The moved copy arrived under the staging name and dies before taking the copy folder's name.
     {"KilledBeforeMovedCopyIsRenamed", true,
-     [] { fake::ThrowFromCallOn("MoveFileA", kStaging + " -> ", fake::Throw::Fake); }, true},
+     [] { fake::ThrowFromCall("MoveFileA", 0, fake::Throw::Fake, kStaging); }, true},
 };
 
 class InterruptedInstallTest : public LauncherTest,
