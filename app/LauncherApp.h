@@ -78,6 +78,7 @@ private:
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
     int RemoveTree(const CString& folder);
+    int ShellDelete(const CString& folder);
     void DeleteLeftover(const CString& folder);
     void DeleteLeftovers(const CString& copyFolder);
     BOOL IsWholeCopy(const CString& folder);

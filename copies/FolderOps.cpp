@@ -56,7 +56,13 @@ int CLauncherApp::RemoveTree(const CString& folder)
         if (HoldsFolderLink(folder, TRUE))
             return ERROR_ACCESS_DENIED;  // a link stays: leave the whole tree alone
     }
+    return ShellDelete(folder);
+}
 
+// Hands a folder that fits the shell's buffer to the shell's delete, which
+// shows its progress dialog.
+int CLauncherApp::ShellDelete(const CString& folder)
+{
     char from[SHELL_BUFFER];
     memset(from, 0, sizeof(from));
     memcpy(from, folder, folder.GetLength());
@@ -97,7 +103,7 @@ int CLauncherApp::DeleteFolder(LPCSTR folder)
     DeleteLeftover(leaving);
     if (!MoveFileA(copy, leaving))
         return GetLastError() != 0 ? (int)GetLastError() : ERROR_ACCESS_DENIED;
-    return RemoveTree(leaving);
+    return ShellDelete(leaving);  // its links are gone already
 }
 
 BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move)

@@ -77,6 +77,27 @@ class E2ETest(LauncherTestCase):
             self.assertEqual(snapshot(W.host(folder)), W.expected_copy(medium),
                              "viewer started from an incomplete copy " + folder)
 
+    def assertNothingPartial(self, medium, before=None):
+        """The shared and temp copy folders hold nothing, a complete copy of
+        the medium, or what `before` (folder -> snapshot) says they held; no
+        staging folder is left."""
+        complete = W.expected_copy(medium)
+        for folder in (W.shared_copy, W.temp_copy):
+            held = snapshot(folder)
+            allowed = [None, complete] + ([before[folder]] if before and folder in before else [])
+            self.assertTrue(held in allowed, "a partial copy in %s: %d of %d entries"
+                            % (folder, len(held or {}), len(complete)))
+        for base in (W.shared_base, W.temp_base):
+            if os.path.isdir(base):
+                self.assertNotIn(COPY_NAME + ".partial", os.listdir(base), "leftover in " + base)
+
+    def assertNextLaunchUses(self, copy, medium):
+        res = W.run("", exe=LAUNCHER_E, timeout=180)
+        self.assertEnded(res)
+        self.assertNoBox(res)
+        self.assertViewerFrom(res, W.win(copy))
+        self.assertTrue(snapshot(copy) == W.expected_copy(medium), "incomplete " + copy)
+
     def assertNoDvt(self, *extra):
         self.assertEqual(W.dvt_leftovers(extra), [], "writability test files left behind")
 
@@ -635,22 +656,6 @@ class ConcurrentTests(E2ETest):
             self.assertEnded(results[key])
             self.assertNoBox(results[key])
         return results["first"], results["second"]
-
-    def assertNothingPartial(self, medium):
-        complete = W.expected_copy(medium)
-        for folder in (W.shared_copy, W.temp_copy):
-            held = snapshot(folder)
-            self.assertTrue(held in (None, complete), "a partial copy in %s: %d of %d entries"
-                            % (folder, len(held or {}), len(complete)))
-        for base in (W.shared_base, W.temp_base):
-            if os.path.isdir(base):
-                self.assertNotIn(COPY_NAME + ".partial", os.listdir(base), "leftover in " + base)
-
-    def assertNextLaunchUses(self, copy, medium):
-        res = W.run("", exe=LAUNCHER_E, timeout=180)
-        self.assertEnded(res)
-        self.assertViewerFrom(res, W.win(copy))
-        self.assertTrue(snapshot(copy) == W.expected_copy(medium), "incomplete " + copy)
 
     def test_two_launches(self):
         # (where the copy goes, an out-of-date shared copy before, seconds between the starts)

@@ -24,26 +24,6 @@ class WholeCopyTests(E2ETest):
     group = "whole_copy"
     FILES, SIZE = 300, 2048
 
-    def assertNoHalfCopy(self, medium, before=None):
-        """Every copy folder holds nothing, a complete copy of the medium, or
-        what it held before; no staging folder is left."""
-        complete = W().expected_copy(medium)
-        for folder in (W().shared_copy, W().temp_copy):
-            held = snapshot(folder)
-            allowed = [None, complete] + ([before[folder]] if before and folder in before else [])
-            self.assertTrue(held in allowed, "a half copy in %s: %d of %d entries"
-                            % (folder, len(held or {}), len(complete)))
-        for base in (W().shared_base, W().temp_base):
-            if os.path.isdir(base):
-                self.assertNotIn(COPY_NAME + ".partial", os.listdir(base), "leftover in " + base)
-
-    def assertNextLaunchWorks(self, medium, copy):
-        res = W().run("", exe=LAUNCHER_E)
-        self.assertEnded(res)
-        self.assertNoBox(res)
-        self.assertViewerFrom(res, W().win(copy))
-        self.assertEqual(snapshot(copy), W().expected_copy(medium))
-
     def test_unreadable_medium_file(self):
         # A scratch: another program holds one file of the disc open without sharing.
         medium = W().medium_on("e")
@@ -55,9 +35,9 @@ class WholeCopyTests(E2ETest):
         self.assertEnded(res)
         self.assertNoBox(res)
         self.assertViewerFrom(res, "E:")
-        self.assertNoHalfCopy(medium)
+        self.assertNothingPartial(medium)
         self.assertIsNone(snapshot(W().temp_copy), "a copy without the unreadable file")
-        self.assertNextLaunchWorks(medium, W().temp_copy)
+        self.assertNextLaunchUses(W().temp_copy, medium)
 
     def test_medium_taken_out_part_way(self):
         medium = W().medium_on("e", big_files=self.FILES, big_size=self.SIZE)
@@ -82,12 +62,12 @@ class WholeCopyTests(E2ETest):
         self.assertEnded(res)
         self.assertNoBox(res)
         os.rename(taken_out, medium)
-        self.assertNoHalfCopy(medium)
+        self.assertNothingPartial(medium)
         self.assertIsNone(snapshot(W().temp_copy), "a copy of part of the disc")
         # Any viewer started came from the disc (it was gone: nothing started).
         for v in res.viewer:
             self.assertTrue(v["cmd"].startswith('"E:'), v)
-        self.assertNextLaunchWorks(medium, W().temp_copy)
+        self.assertNextLaunchUses(W().temp_copy, medium)
 
     def run_while_the_old_viewer_runs(self, args):
         """An old shared copy whose viewer another program holds open, as the
@@ -104,7 +84,7 @@ class WholeCopyTests(E2ETest):
             W().release(holder)
         self.assertEnded(res)
         self.assertNoBox(res)
-        self.assertNoHalfCopy(medium, before)
+        self.assertNothingPartial(medium, before)
         return medium, res
 
     def test_newer_disc_while_the_old_viewer_runs(self):
@@ -112,10 +92,10 @@ class WholeCopyTests(E2ETest):
         # Wine lets the old copy leave its name while a file in it is open,
         # so the new copy takes its place; Windows keeps it whole and starts the disc.
         self.assertStartedFromCompleteCopy(res, medium)
-        self.assertNextLaunchWorks(medium, W().shared_copy)
+        self.assertNextLaunchUses(W().shared_copy, medium)
 
     def test_delete_while_the_old_viewer_runs(self):
         medium, res = self.run_while_the_old_viewer_runs("/DELETE")
         self.assertNoViewer(res)
-        self.assertNextLaunchWorks(medium, W().shared_copy)
+        self.assertNextLaunchUses(W().shared_copy, medium)
         self.assertEqual(os.listdir(W().shared_base), [COPY_NAME], "the deletion's leftover is gone")

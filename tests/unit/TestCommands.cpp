@@ -747,7 +747,7 @@ void Leftovers(const std::string& copyFolder)
 
 struct WholeCopyCase {
     const char* name;
-    std::function<void()> arrange;  // after the disc in E: and an old shared copy
+    std::function<void(CommandTest&)> arrange;  // after the disc in E: and an old shared copy
     std::wstring command;
     std::string viewerFrom;  // "" when no viewer starts
     bool copies;             // a shell copy or move runs
@@ -759,36 +759,34 @@ void PrintTo(const WholeCopyCase& c, std::ostream* os) { *os << c.name; }
 const WholeCopyCase kWholeCopyCases[] = {
     // The old viewer runs from the copy a newer disc replaces: Windows refuses
     // to rename it away, so it stays whole and nothing is copied.
-    {"OldCopyInUse", [] { InUse(kShared); }, L"", "E:", false, Held::Old},
+    {"OldCopyInUse", [](CommandTest&) { InUse(kShared); }, L"", "E:", false, Held::Old},
     // An up-to-date copy on another volume is not moved where the old copy cannot be cleared.
     {"MoveTargetInUse",
-     [] {
+     [](CommandTest& t) {
          fake::AddDrive("D:", DRIVE_FIXED);
          fake::AddFolder("D:\\Temp");
          fake::SetTempPath("D:\\Temp\\");
-         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(9000, 'K'));
-         fake::AddFile(kOtherTemp + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
-         fake::AddFile(kOtherTemp + "\\kiro\\KiroPageHolder.exe", std::string(600, 'H'));
+         t.Copy(kOtherTemp, kNew);
          InUse(kShared);
      },
      L"", kOtherTemp, false, Held::Old},
     // "/DELETE" leaves a copy in use whole.
-    {"DeleteCopyInUse", [] { InUse(kShared); }, L" /DELETE", "", false, Held::Old},
+    {"DeleteCopyInUse", [](CommandTest&) { InUse(kShared); }, L" /DELETE", "", false, Held::Old},
     // A second launcher (or a scanner) reads the disc's stamp at the same
     // moment: the old copy is still seen as old, and replaced.
     {"DiscStampReadByAnother",
-     [] { fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ); }, L"", kShared,
-     true, Held::FromMedium},
+     [](CommandTest&) { fake::HoldOpenExternally("E:\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ); },
+     L"", kShared, true, Held::FromMedium},
     // ... or an up-to-date copy's stamp: the copy is used, not made again.
     {"CopyStampReadByAnother",
-     [] {
-         fake::AddFile(kShared + "\\VIEWER\\bin\\Version.txt", kNew + "\r\n");
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
          fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\Version.txt", GENERIC_READ, FILE_SHARE_READ);
      },
      L"", kShared, false, Held::Current},
     // Too little room but for the leftovers: they go first, then the copy fits.
     {"LeftoversOnANearlyFullDisk",
-     [] {
+     [](CommandTest&) {
          fake::Remove(kShared);
          Leftovers(kShared);
          fake::SetDriveFreeBytes("C:", 1000);
@@ -796,15 +794,15 @@ const WholeCopyCase kWholeCopyCases[] = {
      L"", kShared, true, Held::FromMedium},
     // A scanner holds up the final rename for 2 seconds.
     {"RenameHeldUpBriefly",
-     [] { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_SHARING_VIOLATION, 2000); }, L"", kShared,
-     true, Held::FromMedium},
+     [](CommandTest&) { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_SHARING_VIOLATION, 2000); },
+     L"", kShared, true, Held::FromMedium},
     // ... and past 10 seconds: the installation fails.
     {"RenameHeldUpTooLong",
-     [] { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_ACCESS_DENIED, 10400); }, L"", "E:", true,
-     Held::Nothing},
+     [](CommandTest&) { fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_ACCESS_DENIED, 10400); },
+     L"", "E:", true, Held::Nothing},
     // A scratched file that nobody can read: the shell leaves it out and reports success (Wine).
     {"UnreadableMediumFile",
-     [] {
+     [](CommandTest&) {
          fake::SetShellDropsFileErrors(true);
          fake::HoldOpenExternally("E:\\VIEWER\\help\\img\\logo.png", GENERIC_READ, 0);
      },
@@ -820,7 +818,7 @@ TEST_P(WholeCopyTest, NoHalfCopyAndNothingCopiedForNothing)
     const WholeCopyCase& c = GetParam();
     MakeMedium();
     MakeCopy(kShared, kOld);
-    c.arrange();
+    c.arrange(*this);
     auto sourceBefore = fake::Exists(kOtherTemp) ? fake::Snapshot(kOtherTemp) : Layout{};
 
     Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + c.command);
