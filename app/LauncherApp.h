@@ -5,6 +5,7 @@
 #include "platform/Afx.h"
 
 #include <string>
+#include <vector>
 
 // What the files of a viewer copy come to: how many there are and their exact
 // sizes. The space check counts them at the copy source; a new copy must come
@@ -13,6 +14,13 @@ struct CCopyTally
 {
     ULONGLONG files;
     ULONGLONG bytes;
+};
+
+// One file of a copy, as a folder listing or the copy's record names it.
+struct CCopyFile
+{
+    CString name;
+    ULONGLONG size;
 };
 
 class CLauncherApp : public CWinApp
@@ -85,6 +93,10 @@ private:
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& staging);
     BOOL RenameToTarget(const CString& staging);
+    BOOL ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CString>* subfolders);
+    BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
+    BOOL WriteCopyRecord(const CString& copyFolder);
+    BOOL MatchesCopyRecord(const CString& copyFolder);
 };
 
 // A copy is put together under this name beside its copy folder and takes the
@@ -93,6 +105,13 @@ const char STAGING_SUFFIX[] = ".partial";
 // A copy folder leaves under this name before it is deleted, so that a delete
 // that stops part way never leaves a half copy under the copy folder's name.
 const char DELETING_SUFFIX[] = ".deleting";
+// What a copy held when it was installed: every file, with its path below the
+// copy folder and its size, one "<size>\t<path>" line each after the format
+// line. A copy that has lost a file since, or whose file changed size, is no
+// longer up to date. Launchers on older discs write none.
+const char COPY_RECORD[] = "\\ZelvoCopyRecord.txt";
+const char COPY_RECORD_FORMAT[] = "ZelvoCopyRecord ";
+const ULONGLONG COPY_RECORD_VERSION = 1;
 // How long the final rename of a new copy is tried again while a virus
 // scanner still reads the files just written (milliseconds, and between tries).
 const DWORD RENAME_WAIT = 10000;

@@ -191,7 +191,8 @@ BOOL CLauncherApp::InstallCopy()
     // A staging folder that could not be deleted (a link that stays) is never copied into.
     if (!CreateDirectoryA(staging, NULL))
         return FALSE;
-    if (!CopyFromMedium(staging) || !IsWholeCopy(staging) || !RenameToTarget(staging)) {
+    if (!CopyFromMedium(staging) || !IsWholeCopy(staging) || !WriteCopyRecord(staging) ||
+        !RenameToTarget(staging)) {
         DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
         return FALSE;
     }
@@ -256,7 +257,9 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
             DeleteLeftover(leaving);
         return FALSE;
     }
-    if (!RenameToTarget(staging)) {
+    // It keeps the record it has; one made by an older launcher gets one now.
+    BOOL hasRecord = GetFileAttributesA(staging + COPY_RECORD) != INVALID_FILE_ATTRIBUTES;
+    if ((!hasRecord && !WriteCopyRecord(staging)) || !RenameToTarget(staging)) {
         // The old copy folder stayed: the copy goes back where it came from
         // if it can, and is not left lying about under the staging name.
         if (!MoveFileA(staging, m_strCopySource))

@@ -47,14 +47,16 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
     }
 }
 
-// Judges the copy in a copy folder by its stamp against the medium's. An
-// out-of-date copy is listed for deletion; one without a stamp is left alone.
+// Judges the copy in a copy folder by its stamp against the medium's, and a
+// copy that is new enough by its record: one that has lost files since it was
+// installed is out of date too. An out-of-date copy is listed for deletion;
+// one without a stamp is left alone.
 BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
 {
     CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
     if (stamp.IsEmpty())
         return FALSE;
-    if (IsVersionAtLeast(stamp, m_strMediaVersion))
+    if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
         return TRUE;
     m_arrStaleCopies.Add(copyFolder);
     return FALSE;

@@ -138,6 +138,42 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     return TRUE;
 }
 
+// Writes at the file's position; the clusters it grows by come off its volume.
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED)
+{
+    if (Enter("WriteFile", ""))
+        return FALSE;
+    FileOpen* open = OpenFile(hFile);
+    if (!open)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpNumberOfBytesWritten || (!lpBuffer && nNumberOfBytesToWrite))
+        return Fail(ERROR_INVALID_PARAMETER);
+    *lpNumberOfBytesWritten = 0;
+    if (!(open->access & GENERIC_WRITE))
+        return Fail(ERROR_ACCESS_DENIED);
+    Node* file = open->node;
+    if (file->big)
+        throw std::logic_error("the fake does not write into big files");
+    size_t end = (size_t)open->position + nNumberOfBytesToWrite;
+    Drive* drive = file->drive;
+    auto clusters = [drive](ULONGLONG size) {
+        ULONGLONG cluster = drive->Cluster();
+        return cluster == 0 || size % cluster == 0 ? size : size + (cluster - size % cluster);
+    };
+    ULONGLONG grows = end > file->data.size() ? clusters(end) - clusters(file->data.size()) : 0;
+    if (grows > drive->freeBytes)
+        return Fail(ERROR_DISK_FULL);
+    drive->freeBytes -= grows;
+    if (end > file->data.size())
+        file->data.resize(end);
+    if (nNumberOfBytesToWrite)
+        std::memcpy(&file->data[(size_t)open->position], lpBuffer, nNumberOfBytesToWrite);
+    open->position = end;
+    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE hObject)
 {
     if (Enter("CloseHandle", ""))

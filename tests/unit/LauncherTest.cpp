@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 using namespace paths;
 
@@ -80,6 +81,30 @@ std::string LauncherTest::ViewerCommandLine() const
         return "";
     EXPECT_EQ(processes.size(), 1u) << "the viewer is started once at most";
     return processes.back().commandLine.value_or("");
+}
+
+static std::string RecordLines(const std::map<std::string, std::string>& layout, const std::string& folder)
+{
+    std::string lines;
+    std::vector<std::string> subfolders;
+    for (const auto& [path, what] : layout) {
+        if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
+            continue;
+        size_t slash = path.find('\\', folder.size());
+        if (slash == std::string::npos)
+            lines += std::to_string(what.size()) + "\t" + path + "\r\n";
+        else if (slash == path.size() - 1)
+            subfolders.push_back(path);
+    }
+    for (const std::string& subfolder : subfolders)
+        lines += RecordLines(layout, subfolder);
+    return lines;
+}
+
+std::map<std::string, std::string> WithRecord(std::map<std::string, std::string> layout)
+{
+    layout["ZelvoCopyRecord.txt"] = "ZelvoCopyRecord 1\r\n" + RecordLines(layout, "");
+    return layout;
 }
 
 std::string TestName(const std::string& description)

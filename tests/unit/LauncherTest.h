@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -37,6 +38,10 @@ struct RowName {
         return TestName(info.param.name);
     }
 };
+
+// A copy's tree, as fake::Snapshot gives it, with the record an installation
+// writes of it: each folder's files by name, then its subfolders by name.
+std::map<std::string, std::string> WithRecord(std::map<std::string, std::string> layout);
 
 // A message box of the launcher as tests/messages/<name>.txt holds it: the
 // caption on the first line, then the text.

@@ -23,7 +23,8 @@ using Layout = std::map<std::string, std::string>;
 enum class Held {
     Nothing,    // no such folder
     FromMedium, // exactly the medium's VIEWER tree and the companion
-    Current,    // an up-to-date copy as an earlier run left it (moved or untouched)
+    Current,    // an up-to-date copy as an earlier run left it, untouched
+    MovedIn,    // that copy moved here, with the record the move gave it
     Old,        // the out-of-date copy that was there before, untouched
 };
 
@@ -43,7 +44,7 @@ Layout MediumLayout(const std::string& root)
     for (const auto& [path, what] : fake::Snapshot(root + "\\VIEWER"))
         layout["VIEWER\\" + path] = what;
     layout["kiro\\KiroPageHolder.exe"] = fake::Contents(root + "\\kiro\\KiroPageHolder.exe");
-    return layout;
+    return WithRecord(layout);
 }
 
 std::string ViewerLine(const std::string& folder, const std::string& root = "E:")
@@ -73,6 +74,10 @@ protected:
         case Held::Current:
             ASSERT_TRUE(fake::IsFolder(folder));
             EXPECT_EQ(fake::Snapshot(folder), CopyLayout(kNew));
+            break;
+        case Held::MovedIn:
+            ASSERT_TRUE(fake::IsFolder(folder));
+            EXPECT_EQ(fake::Snapshot(folder), WithRecord(CopyLayout(kNew)));
             break;
         case Held::Old:
             ASSERT_TRUE(fake::IsFolder(folder));
@@ -172,14 +177,14 @@ const LaunchCase kLaunchCases[] = {
          t.Copy(kShared, kOld);
          t.Copy(kTemp, kNew);
      },
-     kShared, {{kShared, H::Current}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
+     kShared, {{kShared, H::MovedIn}, {kTemp, H::Nothing}}, kShared, "", "", "", ""},
     {"up-to-date profile copy: old temp deleted, profile copy moved in",
      [](CommandTest& t) {
          t.Copy(kTemp, kOld);
          t.Copy(kAnn, kNew);
          t.Copy(kBob, kOld);  // after the up-to-date one: not examined
      },
-     kShared, {{kShared, H::Current}, {kTemp, H::Nothing}, {kAnn, H::Nothing}, {kBob, H::Old}},
+     kShared, {{kShared, H::MovedIn}, {kTemp, H::Nothing}, {kAnn, H::Nothing}, {kBob, H::Old}},
      kShared, "", "", "", ""},
     {"up-to-date temp copy, no room: stays where it is",
      [](CommandTest& t) {

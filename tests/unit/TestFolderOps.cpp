@@ -30,7 +30,7 @@ Layout InstalledLayout(const std::string& root = "E:")
     for (const auto& [path, what] : fake::Snapshot(root + "\\VIEWER"))
         layout["VIEWER\\" + path] = what;
     layout["kiro\\KiroPageHolder.exe"] = fake::Contents(root + "\\kiro\\KiroPageHolder.exe");
-    return layout;
+    return WithRecord(layout);
 }
 
 // A path of exactly `length` characters on drive C:.
@@ -424,7 +424,7 @@ TEST_F(FolderOpsTest, AnUpToDateCopyIsMovedIntoTheSharedLocation)
     Aim(kShared, kTemp);
 
     EXPECT_TRUE(Install());
-    EXPECT_EQ(fake::Snapshot(kShared), moving);
+    EXPECT_EQ(fake::Snapshot(kShared), WithRecord(moving)) << "an older launcher's copy gets its record";
     EXPECT_FALSE(fake::Exists(kTemp));
     EXPECT_FALSE(fake::Exists(kTemp + ".partial"));
     EXPECT_FALSE(fake::Exists(kStaging));
@@ -582,7 +582,7 @@ TEST_P(InterruptedInstallTest, NoLaunchStartsAPartialCopyAndLeftoversGo)
         for (const std::string& folder : CopyFolders()) {
             std::string state = CopyState(folder, folder == kOtherTemp ? moved : fromMedium);
             if (state == "PARTIAL" && c.moveAcrossVolumes && folder == kShared)
-                state = CopyState(folder, moved);
+                state = CopyState(folder, WithRecord(moved));
             EXPECT_NE(state, "PARTIAL") << when << ": " << folder;
         }
     };
@@ -617,7 +617,7 @@ TEST_P(InterruptedInstallTest, NoLaunchStartsAPartialCopyAndLeftoversGo)
         ASSERT_EQ(fake::Processes().size(), started + 1);
         EXPECT_EQ(fake::Processes()[started].commandLine.value_or(""),
                   "\"" + kShared + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
-        EXPECT_EQ(fake::Snapshot(kShared), c.viewerFrom == kOtherTemp ? moved : fromMedium);
+        EXPECT_EQ(fake::Snapshot(kShared), c.viewerFrom == kOtherTemp ? WithRecord(moved) : fromMedium);
         EXPECT_FALSE(fake::Exists(kStaging)) << "the next installation clears the leftover";
     } else {
         next.RunDelete();
