@@ -847,3 +847,96 @@ INSTANTIATE_TEST_SUITE_P(EachFault, WholeCopyTest, ::testing::ValuesIn(kWholeCop
                          [](const ::testing::TestParamInfo<WholeCopyCase>& info) { return info.param.name; });
 
 }  // namespace
+
+// ---- A copy is up to date only while it holds what its record lists ------------
+
+namespace {
+
+const std::string kRecord = "\\ZelvoCopyRecord.txt";
+
+enum class Then { Used, Replaced, MovedIn };
+
+struct RecordCase {
+    const char* name;
+    std::function<void()> arrange;  // after the disc in E: and a writable, empty shared location
+    std::string viewerFrom;
+    Then then;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
+
+const RecordCase kRecordCases[] = {
+    // A launcher on an older disc made the copy: its stamp alone judges it.
+    {"NoRecord", [] { LauncherTest::MakeCopy(kShared, kNew); }, kShared, Then::Used},
+    // A record without its format line is none of ours: the copy is replaced.
+    {"MalformedRecord",
+     [] {
+         LauncherTest::MakeCopy(kShared, kNew);
+         fake::AddFile(kShared + kRecord, "9000\tVIEWER\\bin\\KiroZelvo.exe\r\n");
+     },
+     kShared, Then::Replaced},
+    // A later launcher's format counts as no record, whatever it lists.
+    {"UnknownFormatVersion",
+     [] {
+         LauncherTest::MakeCopy(kShared, kNew);
+         fake::AddFile(kShared + kRecord, "ZelvoCopyRecord 2\r\n1\tVIEWER\\gone.dll\r\n");
+     },
+     kShared, Then::Used},
+    // An up-to-date temp copy moves into the shared location with its own
+    // record, not one made afresh of what it holds now (Thumbs.db).
+    {"MovedCopyKeepsItsRecord",
+     [] {
+         LauncherTest::MakeCopy(kTemp, kNew);
+         fake::AddFile(kTemp + kRecord, "ZelvoCopyRecord 1\r\n9000\tVIEWER\\bin\\KiroZelvo.exe\r\n");
+         fake::AddFile(kTemp + "\\VIEWER\\bin\\Thumbs.db", "added since");
+     },
+     kShared, Then::MovedIn},
+};
+
+class RecordTest : public CommandTest, public ::testing::WithParamInterface<RecordCase>
+{
+};
+
+TEST_P(RecordTest, DecidesWhetherTheCopyIsUsed)
+{
+    const RecordCase& c = GetParam();
+    MakeMedium();
+    c.arrange();
+    Layout shared = fake::Exists(kShared) ? fake::Snapshot(kShared) : Layout{};
+    Layout temp = fake::Exists(kTemp) ? fake::Snapshot(kTemp) : Layout{};
+
+    Run(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"");
+
+    ExpectViewerFrom(c.viewerFrom);
+    ExpectNoLeftovers();
+    switch (c.then) {
+    case Then::Used:
+        EXPECT_EQ(fake::Snapshot(kShared), shared);
+        EXPECT_TRUE(fake::ShellOps().empty());
+        break;
+    case Then::MovedIn:
+        EXPECT_EQ(fake::Snapshot(kShared), temp);
+        EXPECT_FALSE(fake::Exists(kTemp));
+        break;
+    case Then::Replaced: {
+        ExpectHeld(kShared, Held::FromMedium);
+        // The copy takes its folder's name only together with its record.
+        const auto& calls = fake::Calls();
+        auto at = [&](const std::string& function, const std::string& arg) {
+            return std::find_if(calls.begin(), calls.end(), [&](const fake::CallRecord& call) {
+                       return call.function == function && call.arg == arg;
+                   }) - calls.begin();
+        };
+        auto written = at("CreateFileA", kShared + ".partial" + kRecord);
+        auto renamed = at("MoveFileA", kShared + ".partial -> " + kShared);
+        EXPECT_LT(written, renamed);
+        EXPECT_LT(renamed, (long)calls.size());
+        break;
+    }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachRecord, RecordTest, ::testing::ValuesIn(kRecordCases),
+                         [](const ::testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
+
+}  // namespace
