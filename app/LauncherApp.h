@@ -93,7 +93,7 @@ private:
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& staging);
     BOOL RenameToTarget(const CString& staging);
-    BOOL ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CString>* subfolders);
+    BOOL ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CCopyFile>* subfolders);
     BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
     BOOL WriteCopyRecord(const CString& copyFolder);
     BOOL MatchesCopyRecord(const CString& copyFolder);

@@ -12,11 +12,6 @@ static bool ByName(const CCopyFile& a, const CCopyFile& b)
     return strcmp(a.name, b.name) < 0;
 }
 
-static bool ByText(const CString& a, const CString& b)
-{
-    return strcmp(a, b) < 0;
-}
-
 static CString Decimal(ULONGLONG value)
 {
     char digits[21];
@@ -56,19 +51,30 @@ static BOOL ParseDecimal(const CString& text, ULONGLONG& value)
     return TRUE;
 }
 
-// A path below the copy folder: relative, and never leading out of it.
+// A path below the copy folder: relative, and never leading out of it. The
+// walk steps over double-byte characters, whose second byte may be a '\\'.
 static BOOL IsPathInsideCopy(const CString& path)
 {
-    if (path.IsEmpty() || path.Find(':') >= 0 || path[0] == '\\' || path[path.GetLength() - 1] == '\\')
+    if (path.Find(':') >= 0)
         return FALSE;
-    CString rest = "\\" + path + "\\";
-    return strstr(rest, "\\.\\") == NULL && strstr(rest, "\\..\\") == NULL && strstr(rest, "\\\\") == NULL;
+    LPCSTR text = path;
+    for (int start = 0;;) {
+        int end = start;
+        while (text[end] != '\0' && text[end] != '\\')
+            end += IsDBCSLeadByte(static_cast<BYTE>(text[end])) && text[end + 1] != '\0' ? 2 : 1;
+        int length = end - start;
+        if (length == 0 || (text[start] == '.' && (length == 1 || (length == 2 && text[start + 1] == '.'))))
+            return FALSE;
+        if (text[end] == '\0')
+            return TRUE;
+        start = end + 1;
+    }
 }
 
 // One listing of a folder: its files with their sizes and, when asked for,
 // its subfolders (links left out: they are never followed), each sorted by
 // name. FALSE when the folder cannot be listed to its end.
-BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CString>* subfolders)
+BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CCopyFile>* subfolders)
 {
     files.clear();
     if (subfolders)
@@ -80,14 +86,13 @@ BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& fil
     BOOL more = TRUE;
     try {
         while (more) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                CCopyFile file = {entry.cFileName, (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) |
-                                                       entry.nFileSizeLow};
-                files.push_back(file);
-            } else if (subfolders && strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0 &&
-                       !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                subfolders->push_back(entry.cFileName);
-            }
+            CCopyFile found = {entry.cFileName,
+                               (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow};
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                files.push_back(found);
+            else if (subfolders && strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0 &&
+                     !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                subfolders->push_back(found);
             more = FindNextFileA(search, &entry);
         }
     } catch (...) {
@@ -99,7 +104,7 @@ BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& fil
     FindClose(search);
     std::sort(files.begin(), files.end(), ByName);
     if (subfolders)
-        std::sort(subfolders->begin(), subfolders->end(), ByText);
+        std::sort(subfolders->begin(), subfolders->end(), ByName);
     return complete;
 }
 
@@ -108,13 +113,13 @@ BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& fil
 BOOL CLauncherApp::AddFolderToRecord(const CString& folder, const CString& relative, CString& record)
 {
     std::vector<CCopyFile> files;
-    std::vector<CString> subfolders;
+    std::vector<CCopyFile> subfolders;
     if (!ListFolder(folder, files, &subfolders))
         return FALSE;
     for (const CCopyFile& file : files)
         record += Decimal(file.size) + "\t" + relative + file.name + "\r\n";
-    for (const CString& subfolder : subfolders) {
-        if (!AddFolderToRecord(folder + "\\" + subfolder, relative + subfolder + "\\", record))
+    for (const CCopyFile& subfolder : subfolders) {
+        if (!AddFolderToRecord(folder + "\\" + subfolder.name, relative + subfolder.name + "\\", record))
             return FALSE;
     }
     return TRUE;
@@ -202,9 +207,11 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
     BOOL haveListing = FALSE;
     int lines = 0;
     for (int start = 0; start < length;) {
-        const char* end = static_cast<const char*>(memchr(all + start, '\n', static_cast<size_t>(length - start)));
-        int next = end ? static_cast<int>(end - all) + 1 : length;
-        int lineLength = next - start - (end ? 1 : 0);
+        int lineEnd = start;
+        while (lineEnd < length && all[lineEnd] != '\n')
+            lineEnd++;
+        int lineLength = lineEnd - start;
+        int next = lineEnd < length ? lineEnd + 1 : length;
         if (lineLength > 0 && all[start + lineLength - 1] == '\r')
             lineLength--;
         CString line = Slice(all + start, lineLength);

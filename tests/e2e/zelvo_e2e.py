@@ -161,6 +161,29 @@ def snapshot(path):
     return tree
 
 
+RECORD_NAME = "ZelvoCopyRecord.txt"
+
+
+def copy_record(medium_root, ansi=None):
+    """The record a copy installed from this medium carries: "<size>\\t<path>"
+    for every file, each folder's files by name before its subfolders, in the
+    ANSI code page (`ansi`, default cp1252) and by its bytes."""
+    ansi = ansi or "cp1252"
+
+    def lines(host, rel):
+        names = sorted(os.listdir(host), key=lambda n: n.encode(ansi))
+        files = [n for n in names if not os.path.isdir(os.path.join(host, n))]
+        out = ["%d\t%s%s\r\n" % (os.path.getsize(os.path.join(host, n)), rel, n) for n in files]
+        for n in names:
+            if os.path.isdir(os.path.join(host, n)):
+                out += lines(os.path.join(host, n), rel + n + "\\")
+        return out
+    companion = os.path.getsize(os.path.join(medium_root, "kiro", "KiroPageHolder.exe"))
+    text = ["ZelvoCopyRecord 1\r\n"] + lines(os.path.join(medium_root, "VIEWER"), "VIEWER\\")
+    text.append("%d\tkiro\\KiroPageHolder.exe\r\n" % companion)
+    return "".join(text).encode(ansi)
+
+
 def remove(path):
     if os.path.islink(path) or os.path.isfile(path):
         os.unlink(path)
@@ -456,6 +479,7 @@ class WinePrefix:
         tree["kiro"] = ("d",)
         tree[os.path.join("kiro", "KiroPageHolder.exe")] = snapshot(
             os.path.join(medium_root, "kiro"))["KiroPageHolder.exe"]
+        tree[RECORD_NAME] = ("f", hashlib.sha1(copy_record(medium_root, self.ansi)).hexdigest())
         return tree
 
     def make_copy(self, path, version, tag=None, viewer=True):
