@@ -77,15 +77,22 @@ std::wstring CLauncherApp::GetOwnPathWide()
 }
 
 // The launcher's own path as ANSI text. Empty when it cannot be read, or when
-// the ANSI code page cannot hold it: Windows would give '?' or a look-alike
-// letter in place of such a letter, and every path built on that text would
-// lead somewhere else. The path holds only when it converts back unchanged.
+// the ANSI code page cannot hold it.
 CString CLauncherApp::GetOwnPath()
 {
-    CString path;
     std::wstring wide = GetOwnPathWide();
     if (wide.empty())
-        return path;
+        return CString();
+    return ToAnsiPath(wide);
+}
+
+// A path as ANSI text; empty when the ANSI code page cannot hold it: Windows
+// would give '?' or a look-alike letter in place of such a letter, and every
+// path built on that text would lead somewhere else. The path holds only when
+// it converts back unchanged.
+CString CLauncherApp::ToAnsiPath(const std::wstring& wide)
+{
+    CString path;
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
     if (bytes <= 0)
         return path;

@@ -80,6 +80,11 @@ public:
 private:
     std::wstring GetOwnPathWide();
     CString GetOwnPath();
+    CString ToAnsiPath(const std::wstring& wide);
+    std::wstring ToWidePath(const CString& path);
+    CString GetTempFolder();
+    CString GetShortAnsiPath(const std::wstring& wide);
+    CString GetAnsiEntryName(const WIN32_FIND_DATAW& entry);
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
     BOOL IsCopyUpToDate(const CString& copyFolder);

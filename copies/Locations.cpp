@@ -1,6 +1,8 @@
 // Where copies of the viewer live on the hard disk, and how they are judged.
 #include "app/LauncherApp.h"
 
+#include <cwchar>
+
 CString CLauncherApp::GetAllUsersFolder()
 {
     // Windows 6 and later keep the folder shared by all users under PUBLIC.
@@ -83,17 +85,43 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
     return FALSE;
 }
 
-BOOL CLauncherApp::ProbeTempLocation(int collect)
+// The temp folder as GetTempPathW gives it, trailing backslash and all, as
+// ANSI text; empty when there is none to go by. A folder whose path the ANSI
+// code page cannot hold (a user name in another alphabet) goes by its short
+// path instead.
+CString CLauncherApp::GetTempFolder()
 {
-    CString base;
-    DWORD length = GetTempPathA(1300, base.GetBuffer(1300));
+    std::wstring wide(1300, L'\0');
+    DWORD length = GetTempPathW(1300, &wide[0]);
     // A path too long for the buffer comes back as the size it needs: the
     // buffer then holds nothing to go by.
-    if (length == 0 || length >= 1300) {
-        base.ReleaseBuffer(0);
-        return FALSE;
-    }
-    base.ReleaseBuffer(-1);
+    if (length == 0 || length >= 1300)
+        return CString();
+    wide.resize(wcslen(wide.c_str()));
+    if (wide.empty())
+        return CString();
+    CString folder = ToAnsiPath(wide);
+    if (folder.IsEmpty())
+        folder = GetShortAnsiPath(wide);
+    return folder;
+}
+
+// The short (8.3) form of an existing path as ANSI text; empty when it has
+// none that the ANSI code page holds. A volume without short names gives the
+// long path back.
+CString CLauncherApp::GetShortAnsiPath(const std::wstring& wide)
+{
+    std::wstring shortPath(1300, L'\0');
+    DWORD length = GetShortPathNameW(wide.c_str(), &shortPath[0], 1300);
+    if (length == 0 || length >= 1300)
+        return CString();
+    shortPath.resize(length);
+    return ToAnsiPath(shortPath);
+}
+
+BOOL CLauncherApp::ProbeTempLocation(int collect)
+{
+    CString base = GetTempFolder();
     if (base.IsEmpty())
         return FALSE;
     if (base.ReverseFind('\\') == base.GetLength() - 1)
@@ -120,17 +148,20 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
         return FALSE;
     CString profiles = allUsers.Left(allUsers.ReverseFind('\\'));
 
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(profiles + "\\*", &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(ToWidePath(profiles + "\\*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return FALSE;
 
     BOOL foundUpToDate = FALSE;
     try {
         do {
-            if (entry.cFileName[0] == '.' || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            if (entry.cFileName[0] == L'.' || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 continue;
-            CString copy = profiles + "\\" + entry.cFileName + "\\Local Settings\\Temp\\Zelvo Disc 11";
+            CString name = GetAnsiEntryName(entry);
+            if (name.IsEmpty())
+                continue;  // no name that the ANSI calls could follow
+            CString copy = profiles + "\\" + name + "\\Local Settings\\Temp\\Zelvo Disc 11";
             if (collect) {
                 m_arrStaleCopies.Add(copy);
                 continue;
@@ -140,13 +171,37 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
                 foundUpToDate = TRUE;
                 break;
             }
-        } while (FindNextFileA(search, &entry));
+        } while (FindNextFileW(search, &entry));
     } catch (...) {
         FindClose(search);  // the search is ours to close, whatever happens
         throw;
     }
     FindClose(search);
     return collect ? TRUE : foundUpToDate;
+}
+
+// ANSI text as a wide call takes it: what the ANSI calls make of it.
+std::wstring CLauncherApp::ToWidePath(const CString& path)
+{
+    int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, NULL, 0);
+    if (chars <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], chars) != chars)
+        return std::wstring();
+    wide.resize(static_cast<size_t>(chars) - 1);
+    return wide;
+}
+
+// A folder entry's name as ANSI text: its long name where the ANSI code page
+// holds it, else its short (8.3) name; empty when neither can be held (the
+// volume makes no short names, or the short name too lies outside it).
+CString CLauncherApp::GetAnsiEntryName(const WIN32_FIND_DATAW& entry)
+{
+    CString name = ToAnsiPath(entry.cFileName);
+    if (name.IsEmpty())
+        name = ToAnsiPath(entry.cAlternateFileName);
+    return name;
 }
 
 BOOL CLauncherApp::ProbeCopies()

@@ -5,13 +5,14 @@ fresh state that WinePrefix.reset() restores. The medium of most tests is a
 disc in the optical drive E:, version 3.2.0.15."""
 
 import os
+import subprocess
 import threading
 import time
 import unittest
 
 from zelvo_e2e import (COPY_NAME, HELP_CAPTION, HELP_TEXT, MEDIA_VERSION, RECORD_NAME,
                        REPAIR_CAPTION, REPAIR_TEXT, LauncherTestCase, WinePrefix, snapshot,
-                       viewer_command, write)
+                       viewer_command, wine_program, write)
 
 W = None
 
@@ -705,9 +706,11 @@ class ConcurrentTests(E2ETest):
 class ViewerFallbackTests(E2ETest):
     """The viewer starts from the medium when the chosen copy's viewer cannot
     be started, and when the medium's path is outside the ANSI code page
-    (Wine's is 1252 here, which has no Ł)."""
+    (Wine's is 1252 here, which has no Ł). A user's temp or profile folder
+    named outside it is reached by its short name."""
     group = "viewer_fallback"
     POLISH = "Badania \u0141\u00f3d\u017a"  # "Badania Łódź"
+    USER = "\u0141ukasz"  # "Łukasz"
 
     def test_copy_whose_viewer_cannot_start(self):
         cases = [
@@ -766,6 +769,40 @@ class ViewerFallbackTests(E2ETest):
         self.assertEqual(res.boxes, [(REPAIR_CAPTION, REPAIR_TEXT)])
         self.assertNoViewer(res)
         self.assertIsNone(snapshot(W.shared_copy), "nothing is copied from such a medium")
+
+    def short_path(self, host_folder):
+        """Wine's short (8.3) form of a folder below C:."""
+        out = os.path.join(W.root, "short.txt")
+        with open(out, "wb") as f:
+            subprocess.run([wine_program(), "winepath", "-s", W.win(host_folder)], env=W.env, stdout=f)
+        with open(out, encoding="latin-1") as f:
+            return f.read().strip()
+
+    def test_temp_folder_outside_the_code_page(self):
+        temp = os.path.join(W.temp_base, self.USER)
+        os.makedirs(temp)
+        env = {"TMP": W.win(temp), "TEMP": W.win(temp)}
+        copy = os.path.join(temp, COPY_NAME)
+        mark = os.path.join(copy, "VIEWER", "mark.txt")
+        short_copy = self.short_path(temp) + "\\" + COPY_NAME
+        medium = W.medium_on("e")
+        res = W.run("", exe=LAUNCHER_E, env=env)
+        self.assertViewerFrom(res, short_copy)
+        self.assertCopyOf(copy, medium)
+        write(mark, "left by the test")
+        res = W.run("", exe=LAUNCHER_E, env=env)
+        self.assertViewerFrom(res, short_copy)
+        self.assertTrue(os.path.exists(mark), "the copy was made again")
+        res = W.run("/DELETE", exe=LAUNCHER_E, env=env)
+        self.assertEnded(res)
+        self.assertIsNone(snapshot(copy))
+
+    def test_profile_folder_outside_the_code_page(self):
+        W.make_copy(W.profile_copy(self.USER), MEDIA_VERSION)
+        W.medium_on("f")  # no copying from a removable drive: the copy found is used
+        res = W.run("", exe=LAUNCHER_F)
+        profile = self.short_path(os.path.join(W.users, self.USER))
+        self.assertViewerFrom(res, profile + "\\Local Settings\\Temp\\" + COPY_NAME, "F:")
 
 
 if __name__ == "__main__":

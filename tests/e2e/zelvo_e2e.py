@@ -553,6 +553,10 @@ class WinePrefix:
             # Names outside the ANSI code page: spawn.exe starts the program wide.
             job = [("w" + line) if line.split("=", 1)[0] in ("exe", "cmd", "dir") else line
                    for line in job]
+        if self.ansi is None:
+            # Environment values outside the ANSI code page are set wide.
+            job = [("w" + line) if line.startswith("set=") and not line.isascii() else line
+                   for line in job]
         write(os.path.join(ctl, "job-%d.txt" % n),
               ("\r\n".join(job) + "\r\n").encode(self.ansi or "utf-8"))
 

@@ -858,7 +858,13 @@ static std::string EnvKey(std::string name)
 
 void SetEnv(const std::string& name, const std::string& value) { M().env[EnvKey(name)] = value; }
 void UnsetEnv(const std::string& name) { M().env.erase(EnvKey(name)); }
-void SetTempPath(const std::string& text) { M().tempPath = text; }
+void SetTempPath(const std::string& text)
+{
+    M().tempPath = text;
+    M().tempPathWide.clear();
+}
+
+void SetTempPathWide(const std::wstring& text) { M().tempPathWide = text; }
 void SetTempPathCutWhenShort(bool cut) { M().tempPathCut = cut; }
 void SetVersion(BYTE major, BYTE minor, WORD build) { M().version = ((DWORD)build << 16) | ((DWORD)minor << 8) | major; }
 

@@ -135,6 +135,11 @@ void SetTempPath(const std::string& text);  // returned as it stands, checked by
 // When GetTempPathA's buffer is too small it returns the size needed and
 // writes nothing (Windows); with this switch it writes the text cut to fit.
 void SetTempPathCutWhenShort(bool cut);
+// A temp folder with letters that the code page may not hold: GetTempPathW
+// gives it as it is. The fake's volumes make no short names: GetShortPathNameW
+// gives every path back as it stands (Windows, with short names switched off),
+// and the wide searches list no cAlternateFileName.
+void SetTempPathWide(const std::wstring& text);
 void SetVersion(BYTE major, BYTE minor, WORD build = 7601);
 void SetCodePage(UINT codePage);  // 1252 or 932: IsDBCSLeadByte, conversions, paths, _mbs*
 void SetModulePath(const std::string& path);

@@ -101,6 +101,7 @@ struct Machine {
     std::map<std::string, std::string> env;  // key: upper-case name
     std::string tempPath = "C:\\TEMP\\";
     bool tempPathCut = false;
+    std::wstring tempPathWide;  // set: the real temp path, tempPath unused
     DWORD version = (7601u << 16) | (1u << 8) | 6u;
     UINT codePage = 1252;
     std::string modulePath = "C:\\app.exe";
@@ -148,6 +149,7 @@ bool Enter(const char* function, const std::string& arg);
 std::string Str(const char* text);
 std::string Narrow(const wchar_t* text);  // UTF-8, for logs
 std::wstring Widen(const std::string& text, UINT codePage);  // ANSI text in a code page
+std::string ToAnsiText(const std::wstring& text, UINT codePage, bool& defaulted);  // its inverse, '?' where it fails
 BOOL Fail(DWORD error);                   // sets the last error, returns FALSE
 
 // Code page helpers.
@@ -180,5 +182,9 @@ DWORD RemoveFolderNode(Node* folder);
 DWORD Rename(Node* node, Node* newParent, const std::string& newName);
 
 uintptr_t NewHandle();
+
+// The searches behind FindFirstFileA/W and FindNextFileA/W.
+HANDLE StartSearch(LPCSTR pattern, LPWIN32_FIND_DATAA first);
+BOOL NextSearchEntry(HANDLE search, LPWIN32_FIND_DATAA next);
 
 }  // namespace fake::detail

@@ -231,6 +231,11 @@ int CompareMultibyte(const unsigned char* a, const unsigned char* b, bool fold)
 
 }  // namespace
 
+std::string fake::detail::ToAnsiText(const std::wstring& text, UINT codePage, bool& defaulted)
+{
+    return ToAnsi(text.data(), text.size(), codePage, "?", defaulted);
+}
+
 std::wstring fake::detail::Widen(const std::string& text, UINT codePage)
 {
     std::wstring out;

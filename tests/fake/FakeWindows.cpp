@@ -193,6 +193,11 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
 {
     if (Enter("FindFirstFileA", Str(lpFileName)))
         return INVALID_HANDLE_VALUE;
+    return StartSearch(lpFileName, lpFindFileData);
+}
+
+HANDLE fake::detail::StartSearch(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
+{
     Path p;
     DWORD error = 0;
     if (!ParsePath(lpFileName, p, error, true))
@@ -233,6 +238,11 @@ BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
     if (Enter("FindNextFileA", ""))
         return FALSE;
+    return NextSearchEntry(hFindFile, lpFindFileData);
+}
+
+BOOL fake::detail::NextSearchEntry(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
+{
     Machine& m = M();
     auto it = m.searches.find((uintptr_t)hFindFile);
     if (it == m.searches.end()) {

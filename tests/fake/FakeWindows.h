@@ -203,6 +203,19 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+
 typedef struct _STARTUPINFOA {
     DWORD cb;
     LPSTR lpReserved;
@@ -283,6 +296,12 @@ BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// kernel32: wide file functions (FakeWide.cpp)
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer);
 
 // kernel32: volumes
 UINT GetDriveTypeA(LPCSTR lpRootPathName);

@@ -289,7 +289,7 @@ TEST_F(LaunchTest, AFixedDriveMediumLeavesEveryCopyLocationAlone)
     ExpectViewerFrom(kFixedRoot, kFixedRoot);
     for (const fake::CallRecord& call : fake::Calls())
         EXPECT_EQ(call.arg.find("C:\\Users"), std::string::npos) << call.function << "(" << call.arg << ")";
-    EXPECT_EQ(fake::CallCount("GetTempPathA"), 0);
+    EXPECT_EQ(fake::CallCount("GetTempPathW"), 0);
     EXPECT_EQ(fake::CallCount("GetEnvironmentVariableA"), 0);
     EXPECT_TRUE(fake::ShellOps().empty());
 }

@@ -22,7 +22,7 @@ bool HasTestFile(const std::string& folder)
 // Calls that look at or change the disk.
 int DiskCalls()
 {
-    return fake::CallCount("FindFirstFileA") + fake::CallCount("CreateFileA") +
+    return fake::CallCount("FindFirstFileA") + fake::CallCount("FindFirstFileW") + fake::CallCount("CreateFileA") +
            fake::CallCount("GetTempFileNameA") + fake::CallCount("GetFileAttributesA") +
            fake::CallCount("DeleteFileA");
 }
@@ -178,8 +178,9 @@ TEST_F(LocationsTest, ProfileCollectListsEveryPlainSubfolder)
     EXPECT_TRUE(app.ProbeProfileLocations(1));
     EXPECT_EQ(StaleCopies(), "C:\\Users\\Public\\Local Settings\\Temp\\Zelvo Disc 11|" + kAnn + "|" + kBob +
                                  "|C:\\Users\\Default\\Local Settings\\Temp\\Zelvo Disc 11");
-    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 1);
-    EXPECT_EQ(fake::CallCount("FindFirstFileA", "C:\\Users\\*"), 1);
+    EXPECT_EQ(fake::CallCount("FindFirstFileW"), 1);
+    EXPECT_EQ(fake::CallCount("FindFirstFileW", "C:\\Users\\*"), 1);
+    EXPECT_EQ(fake::CallCount("FindFirstFileA"), 0);
     EXPECT_EQ(fake::CallCount("CreateFileA"), 0);
 }
 
@@ -218,6 +219,7 @@ struct TempPath {
     std::string copy;  // "": the temp location counts as absent
     bool failCall = false, cut = false;
     UINT codePage = 1252;
+    std::wstring wide = L"";  // set: the real path, outside the code page
 };
 
 const TempPath kTempPaths[] = {
@@ -235,6 +237,9 @@ const TempPath kTempPaths[] = {
     // A trail byte 0x5C is not a backslash.
     {"double-byte end", kDbcs, kDbcs + "\\Zelvo Disc 11", false, false, 932},
     {"double-byte, then backslash", kDbcs + "\\", kDbcs + "\\Zelvo Disc 11", false, false, 932},
+    // A user name the code page cannot hold, on a volume without short names.
+    {"outside the code page, no short name", "", "", false, false, 1252,
+     L"C:\\Users\\\u0141ukasz\\AppData\\Local\\Temp\\"},
 };
 
 class TempPathTest : public LocationsTest, public ::testing::WithParamInterface<TempPath>
@@ -248,11 +253,15 @@ TEST_P(TempPathTest, GivesTheTempLocation)
     fake::SetTempPathCutWhenShort(c.cut);
     fake::SetCodePage(c.codePage);
     if (c.failCall)
-        fake::FailCall("GetTempPathA", 0, ERROR_ACCESS_DENIED);
+        fake::FailCall("GetTempPathW", 0, ERROR_ACCESS_DENIED);
+    if (!c.wide.empty())
+        fake::SetTempPathWide(c.wide);
     EXPECT_EQ(app.ProbeTempLocation(1), !c.copy.empty());
     EXPECT_EQ(StaleCopies(), c.copy);
-    if (!c.copy.empty())
+    if (!c.copy.empty()) {
+        EXPECT_EQ(fake::CallCount("GetShortPathNameW"), 0);  // held paths keep their long names
         return;
+    }
     fake::ClearCalls();
     EXPECT_FALSE(app.ProbeTempLocation(0));
     EXPECT_EQ(StaleCopies(), "");
@@ -336,9 +345,9 @@ TEST_F(LocationsTest, UpToDateSharedCopyEndsTheProbingWithoutAnyWritabilityTest)
     MakeCopy(kShared, "3.2.0.15");
     fake::ClearCalls();
     EXPECT_TRUE(app.ProbeCopies());
-    EXPECT_EQ(fake::CallCount("GetTempPathA"), 0);
+    EXPECT_EQ(fake::CallCount("GetTempPathW"), 0);
     EXPECT_EQ(fake::CallCount("GetTempFileNameA"), 0);
-    EXPECT_EQ(fake::CallCount("FindFirstFileA", "C:\\Users\\*"), 0);
+    EXPECT_EQ(fake::CallCount("FindFirstFileW", "C:\\Users\\*"), 0);
 }
 
 TEST_F(LocationsTest, TempTargetIsNotTestedOnceTheSharedOneIsChosen)

@@ -10,6 +10,7 @@
  *   cmd=<text>        its whole command line, element 0 included, verbatim
  *   dir=<path>        current folder for it (default: ours)
  *   set=NAME=VALUE    environment variable to set for it (repeatable)
+ *   wset=NAME=VALUE   the same, as UTF-8, for values outside the ANSI code page
  *   unset=NAME        environment variable to remove for it (repeatable)
  *   kill=<ms>         terminate the program after this long if still running
  *   killfile=<path>   terminate the program as soon as this file exists
@@ -75,6 +76,15 @@ static int read_job(const char *path)
             if (eq) {
                 *eq = 0;
                 SetEnvironmentVariableA(line + 4, eq + 1);
+            }
+        } else if (!strncmp(line, "wset=", 5)) {
+            static WCHAR name[256], value[4096];
+            char *eq = strchr(line + 5, '=');
+            if (eq) {
+                *eq = 0;
+                MultiByteToWideChar(CP_UTF8, 0, line + 5, -1, name, 256);
+                MultiByteToWideChar(CP_UTF8, 0, eq + 1, -1, value, 4096);
+                SetEnvironmentVariableW(name, value);
             }
         } else if (!strncmp(line, "unset=", 6))
             SetEnvironmentVariableA(line + 6, NULL);
