@@ -53,6 +53,19 @@ DEVICES = {"CON", "PRN", "AUX", "NUL"} | {p + str(n) for p in ("COM", "LPT") for
 FIXED_EPOCH = 946684800  # 2000-01-01 00:00 UTC, the images' dates without SOURCE_DATE_EPOCH
 DEFAULT_LABEL = "ZELVO_DISC"
 MACHINES = {0x14C: "32-bit x86", 0x8664: "64-bit x86-64", 0xAA64: "ARM64"}
+# Where the launcher makes copies, and the longest name a copy's folder takes
+# there: staged as ".partial" or removed as ".deleting", with a fresh ".1" to
+# ".9" beside a leftover of that name. A user name is taken at 20 characters,
+# the longest Windows allows. Windows' file functions take a full path of at
+# most 259 characters (MAX_PATH with its terminating NUL).
+USER_NAME = "u" * 20
+COPY_FOLDER = "Zelvo Disc 11.deleting.9"
+LOCATIONS = (("Windows XP's shared folder", "C:\\Documents and Settings\\All Users\\Application Data"),
+             ("Windows XP's temp folder", "C:\\Documents and Settings\\<user>\\Local Settings\\Temp"),
+             ("the shared folder from Vista on", "C:\\Users\\Public\\Application Data"),
+             ("the temp folder from Vista on", "C:\\Users\\<user>\\AppData\\Local\\Temp"))
+DEEPEST = max(LOCATIONS, key=lambda w: len(w[1].replace("<user>", USER_NAME)))
+COPY_PATH = 259 - len("%s\\%s\\" % (DEEPEST[1].replace("<user>", USER_NAME), COPY_FOLDER))
 
 
 class BadInput(Exception):
@@ -399,6 +412,13 @@ def check_names(tree, rep):
         if utf16_len(path) > 240:
             rep.error(path, "a path of %d characters: a disc holds at most 240; shorten the folders' "
                       "names" % utf16_len(path))
+        # What a copy holds: the VIEWER tree (and the companion, whose path is short).
+        elif utf16_len(path) > COPY_PATH and e.path[0].lower() == "viewer":
+            rep.warning(path, "a path of %d characters: a copy on the hard disk holds at most %d, in the "
+                        "deepest place one is made, %s %s\\%s (for a user name of %d characters, "
+                        "Windows' longest), so installing or removing a copy fails there; shorten the "
+                        "folders' or the file's names" % (utf16_len(path), COPY_PATH, DEEPEST[0],
+                                                           DEEPEST[1], COPY_FOLDER, len(USER_NAME)))
         bad = sorted({c for c in name if c in FORBIDDEN})
         if bad:
             rep.error(path, "holds %s, which Windows forbids in names; rename it"

@@ -119,6 +119,11 @@ class CheckTests(unittest.TestCase):
          ["error: a name of 65 characters"], 1),
         ("a path of 241 characters", {"DATA/" + "/".join(["d" * 59] * 3) + "/" + "f" * 56: "x"}, [],
          ["error: a path of 241 characters"], 1),
+        # 167 characters fit in a copy in the deepest location; data is not copied.
+        ("a path too long for a copy", {"VIEWER/" + "h" * 60 + "/" + "i" * 60 + "/" + "f" * 39: "x",
+                                        "VIEWER/" + "h" * 60 + "/" + "i" * 60 + "/" + "g" * 38: "x",
+                                        "DATA/" + "d" * 60 + "/" + "e" * 60 + "/" + "f" * 41: "x"}, [],
+         ["f" * 39 + ": warning: a path of 168 characters: a copy on the hard disk holds at most 167"], 0),
         ("a character Windows forbids", {"DATA/a?b.img": "x"}, [], ["DATA\\a?b.img: error: holds '?'"], 1),
         ("a trailing dot", {"DATA/notes.": "x"}, [], ["DATA\\notes.: error: ends in a dot"], 1),
         ("a symbolic link", {"DATA/link.img": ("link", "study.img")}, [],
