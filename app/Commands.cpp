@@ -52,29 +52,61 @@ void CLauncherApp::RunLaunch()
 
     ProbeCopies();
 
-    if (m_strSharedCopy.IsEmpty() && m_bCopyAllowed && !m_strCopyTarget.IsEmpty() &&
-        _mbsicmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) != 0) {
-        for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
-            try {
-                CString stale = m_arrStaleCopies.GetAt(i);
-                DeleteFolder(stale);
-            } catch (...) {
-                // one copy that cannot be deleted does not stop the others
-            }
-        }
-        m_arrStaleCopies.SetSize(0, -1);
-
-        // What an interrupted run left there would otherwise take the room the copy needs.
-        DeleteLeftovers(m_strCopyTarget);
-        if (HasRoomForCopy()) {
-            InstallCopy();
-            ProbeCopies();
-        }
+    // A target found unusable on the way counts as not writable, and the
+    // next location is tried once; an installation that failed lately from
+    // this medium is not tried again for nothing.
+    for (int tries = 0; tries < 2 && IsCopyToBeMade() && !IsInstallFailureRemembered(); tries++) {
+        DeleteStaleCopies();
+        // What interrupted runs left anywhere would otherwise take the room the copy needs.
+        DeleteAllLeftovers();
+        if (!HasRoomForCopy())
+            break;
+        CString target = m_strCopyTarget;
+        BOOL installed = InstallCopy();
+        ProbeCopies();
+        if (installed || _mbsicmp(MbText(target), MbText(m_strUnusableTarget)) != 0)
+            break;
     }
 
     // Still under the lock: no other launcher may change the copy the viewer
     // is about to start from.
     LaunchBestCopy();
+}
+
+BOOL CLauncherApp::IsCopyToBeMade()
+{
+    return m_strSharedCopy.IsEmpty() && m_bCopyAllowed && !m_strCopyTarget.IsEmpty() &&
+           _mbsicmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) != 0;
+}
+
+void CLauncherApp::DeleteStaleCopies()
+{
+    for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
+        try {
+            CString stale = m_arrStaleCopies.GetAt(i);
+            DeleteFolder(stale);
+        } catch (...) {
+            // one copy that cannot be deleted does not stop the others
+        }
+    }
+    m_arrStaleCopies.SetSize(0, -1);
+}
+
+// The leftovers beside every copy folder there may be, not only the target's:
+// a killed move leaves a whole copy under a staging name in its old place.
+void CLauncherApp::DeleteAllLeftovers()
+{
+    ProbeSharedLocation(1);
+    ProbeTempLocation(1);
+    ProbeProfileLocations(1);
+    for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
+        try {
+            DeleteLeftovers(m_arrStaleCopies.GetAt(i));
+        } catch (...) {
+            // one leftover that cannot be deleted does not stop the others
+        }
+    }
+    m_arrStaleCopies.SetSize(0, -1);
 }
 
 void CLauncherApp::RunDelete()
@@ -92,8 +124,10 @@ void CLauncherApp::RunDelete()
         try {
             CString copy = m_arrStaleCopies.GetAt(i);
             DeleteFolder(copy);
-            // and what an interrupted installation or deletion may have left beside it
+            // and what an interrupted installation or deletion may have left
+            // beside it, and the memory of a failed one
             DeleteLeftovers(copy);
+            ForgetInstallFailure(copy);
         } catch (...) {
             // one copy that cannot be deleted does not stop the others
         }

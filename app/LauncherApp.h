@@ -14,6 +14,7 @@ struct CCopyTally
 {
     ULONGLONG files;
     ULONGLONG bytes;
+    BOOL failed;  // a folder could not be listed to its end: the count is short
 };
 
 // One file of a copy, as a folder listing or the copy's record names it.
@@ -76,6 +77,7 @@ public:
     CString m_strTempCopy;          // up-to-date copy in the temp location
     CString m_strProfileCopy;       // up-to-date copy in a profile location
     CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
+    CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
 
 private:
     std::wstring GetOwnPathWide();
@@ -88,16 +90,29 @@ private:
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
     BOOL IsCopyUpToDate(const CString& copyFolder);
+    BOOL IsUsableTarget(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
     int RemoveTree(const CString& folder);
     int ShellDelete(const CString& folder);
     void DeleteLeftover(const CString& folder);
     void DeleteLeftovers(const CString& copyFolder);
+    void DeleteLeftoversNamed(const CString& name);
+    void DeleteAllLeftovers();
+    void DeleteStaleCopies();
+    BOOL IsCopyToBeMade();
+    CString FreshSuffix(LPCSTR suffix, const CString& folder, const CString& other);
+    BOOL RecoverStagedCopy(const CString& copyFolder);
+    BOOL IsInstallFailureRemembered();
+    void RememberInstallFailure();
+    void ForgetInstallFailure(const CString& copyFolder);
+    DWORD ReadSmallFile(const CString& path, CString& text);
+    BOOL WriteSmallFile(const CString& path, const CString& text);
     BOOL IsWholeCopy(const CString& folder);
+    BOOL CopyIntoPlace(const CString& staging);
     BOOL CopyFromMedium(const CString& staging);
-    BOOL MoveCopyIntoPlace(const CString& staging);
-    BOOL RenameToTarget(const CString& staging);
+    BOOL MoveCopyIntoPlace(const CString& suffix);
+    BOOL RenameWithRetry(const CString& from, const CString& to);
     BOOL ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CCopyFile>* subfolders);
     BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
     BOOL WriteCopyRecord(const CString& copyFolder);
@@ -117,6 +132,16 @@ const char DELETING_SUFFIX[] = ".deleting";
 const char COPY_RECORD[] = "\\ZelvoCopyRecord.txt";
 const char COPY_RECORD_FORMAT[] = "ZelvoCopyRecord ";
 const ULONGLONG COPY_RECORD_VERSION = 1;
+// Leftovers that cannot be removed (a file in them in use, another user's)
+// are stepped around: the next of these numbered names beside them is used
+// (".partial.1" to ".partial.9").
+const int FRESH_NAMES = 9;
+// An installation that failed is remembered beside its copy folder under this
+// name, with the medium's version and the time, and not tried again from the
+// same medium for a while: a disc with a file nobody can read would otherwise
+// be copied, for nothing, at every launch.
+const char FAILED_SUFFIX[] = ".failed";
+const ULONGLONG FAILURE_MEMORY = 24ull * 60 * 60 * 1000;  // milliseconds
 // How long the final rename of a new copy is tried again while a virus
 // scanner still reads the files just written (milliseconds, and between tries).
 const DWORD RENAME_WAIT = 10000;

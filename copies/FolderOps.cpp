@@ -94,13 +94,16 @@ int CLauncherApp::DeleteFolder(LPCSTR folder)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return RemoveTree(copy);
-    if (copy.GetLength() + (int)sizeof(DELETING_SUFFIX) - 1 > (int)SHELL_BUFFER - 2)
+    if (copy.GetLength() + (int)sizeof(DELETING_SUFFIX) + 1 > (int)SHELL_BUFFER - 2)
         return ERROR_FILENAME_EXCED_RANGE;
     if (HoldsFolderLink(copy, TRUE))
         return ERROR_ACCESS_DENIED;  // a link stays: leave the whole tree alone
 
-    CString leaving = copy + DELETING_SUFFIX;
-    DeleteLeftover(leaving);
+    DeleteLeftoversNamed(copy + DELETING_SUFFIX);
+    CString suffix = FreshSuffix(DELETING_SUFFIX, copy, CString());
+    if (suffix.IsEmpty())
+        return ERROR_ALREADY_EXISTS;
+    CString leaving = copy + suffix;
     if (!MoveFileA(copy, leaving))
         return GetLastError() != 0 ? (int)GetLastError() : ERROR_ACCESS_DENIED;
     return ShellDelete(leaving);  // its links are gone already
@@ -145,8 +148,52 @@ void CLauncherApp::DeleteLeftover(const CString& folder)
 // What an interrupted installation or deletion left beside a copy folder.
 void CLauncherApp::DeleteLeftovers(const CString& copyFolder)
 {
-    DeleteLeftover(copyFolder + STAGING_SUFFIX);
-    DeleteLeftover(copyFolder + DELETING_SUFFIX);
+    DeleteLeftoversNamed(copyFolder + STAGING_SUFFIX);
+    DeleteLeftoversNamed(copyFolder + DELETING_SUFFIX);
+}
+
+static CString Numbered(const CString& name, int number)
+{
+    char tail[3] = {'.', static_cast<char>('0' + number), '\0'};
+    return number == 0 ? name : name + tail;
+}
+
+// Removes a leftover name and the fresh names that stepped around it.
+void CLauncherApp::DeleteLeftoversNamed(const CString& name)
+{
+    for (int i = 0; i <= FRESH_NAMES; i++)
+        DeleteLeftover(Numbered(name, i));
+}
+
+// The suffix (".partial", ".partial.1"...) that names nothing yet beside
+// `folder` nor, when given, beside `other`; empty when every one is taken.
+CString CLauncherApp::FreshSuffix(LPCSTR suffix, const CString& folder, const CString& other)
+{
+    for (int i = 0; i <= FRESH_NAMES; i++) {
+        CString candidate = Numbered(suffix, i);
+        if (GetFileAttributesA(folder + candidate) == INVALID_FILE_ATTRIBUTES &&
+            (other.IsEmpty() || GetFileAttributesA(other + candidate) == INVALID_FILE_ATTRIBUTES))
+            return candidate;
+    }
+    return CString();
+}
+
+// A whole copy that a launcher left under a staging name beside its copy
+// folder, with its record (a moved copy that could neither take the target's
+// name nor go back), takes the copy folder's name.
+BOOL CLauncherApp::RecoverStagedCopy(const CString& copyFolder)
+{
+    if (GetFileAttributesA(copyFolder) != INVALID_FILE_ATTRIBUTES)
+        return FALSE;
+    for (int i = 0; i <= FRESH_NAMES; i++) {
+        CString staged = Numbered(copyFolder + STAGING_SUFFIX, i);
+        if (GetFileAttributesA(staged + COPY_RECORD) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (!ReadVersionStamp(staged + "\\VIEWER\\bin\\Version*.txt").IsEmpty() && MatchesCopyRecord(staged) &&
+            MoveFileA(staged, copyFolder))
+            return TRUE;
+    }
+    return FALSE;
 }
 
 // Whether a copy holds as many files, and as many bytes, as the space check
@@ -163,7 +210,7 @@ BOOL CLauncherApp::IsWholeCopy(const CString& folder)
         tally.files++;
         tally.bytes += companion.GetLength64();
     }
-    return m_tallyCopySource.files != 0 && tally.files == m_tallyCopySource.files &&
+    return !tally.failed && m_tallyCopySource.files != 0 && tally.files == m_tallyCopySource.files &&
            tally.bytes == m_tallyCopySource.bytes;
 }
 
@@ -171,7 +218,9 @@ BOOL CLauncherApp::IsWholeCopy(const CString& folder)
 // into place once it is complete and checked: whatever stops an installation
 // part way (Cancel, a failing disc, a killed process, a power cut), no copy
 // folder ever holds a partial copy that the next launch would take for up to
-// date. It relies on the space check having counted the source.
+// date. It relies on the space check having counted the source. A copy or
+// move that fails once under way is remembered; a target that cannot be
+// cleared, or no staging folder made beside it, is unusable for this launch.
 BOOL CLauncherApp::InstallCopy()
 {
     if (_mbscmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) == 0)
@@ -181,19 +230,31 @@ BOOL CLauncherApp::InstallCopy()
     DeleteFolder(m_strCopyTarget);
     // An old copy that could not be cleared (in use, another user's) stays
     // whole, and nothing is copied or moved for nothing.
-    if (GetFileAttributesA(m_strCopyTarget) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesA(m_strCopyTarget) != INVALID_FILE_ATTRIBUTES) {
+        m_strUnusableTarget = m_strCopyTarget;
         return FALSE;
+    }
 
-    CString staging = m_strCopyTarget + STAGING_SUFFIX;
-    if (_mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0)
-        return MoveCopyIntoPlace(staging);
-
-    // A staging folder that could not be deleted (a link that stays) is never copied into.
-    if (!CreateDirectoryA(staging, NULL))
+    BOOL moving = _mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0;
+    CString suffix = FreshSuffix(STAGING_SUFFIX, m_strCopyTarget, moving ? m_strCopySource : CString());
+    // A staging folder is made afresh, never one that someone left there.
+    if (suffix.IsEmpty() || (!moving && !CreateDirectoryA(m_strCopyTarget + suffix, NULL))) {
+        m_strUnusableTarget = m_strCopyTarget;
         return FALSE;
+    }
+    BOOL installed = moving ? MoveCopyIntoPlace(suffix) : CopyIntoPlace(m_strCopyTarget + suffix);
+    if (installed)
+        ForgetInstallFailure(m_strCopyTarget);
+    return installed;
+}
+
+// Copies the medium into the staging folder, checks it and renames it into place.
+BOOL CLauncherApp::CopyIntoPlace(const CString& staging)
+{
     if (!CopyFromMedium(staging) || !IsWholeCopy(staging) || !WriteCopyRecord(staging) ||
-        !RenameToTarget(staging)) {
+        !RenameWithRetry(staging, m_strCopyTarget)) {
         DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
+        RememberInstallFailure();
         return FALSE;
     }
     return TRUE;
@@ -212,13 +273,13 @@ BOOL CLauncherApp::CopyFromMedium(const CString& staging)
     return CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE);
 }
 
-// Gives the finished copy the copy folder's name. A virus scanner still
-// reading the files just written can hold up the rename for some seconds; a
-// folder already under that name fails it at once.
-BOOL CLauncherApp::RenameToTarget(const CString& staging)
+// Renames a folder. A virus scanner still reading the files just written can
+// hold that up for some seconds; a folder already under the new name fails
+// it at once.
+BOOL CLauncherApp::RenameWithRetry(const CString& from, const CString& to)
 {
     for (DWORD waited = 0;; waited += RENAME_RETRY) {
-        if (MoveFileA(staging, m_strCopyTarget))
+        if (MoveFileA(from, to))
             return TRUE;
         DWORD error = GetLastError();
         if (waited >= RENAME_WAIT || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
@@ -230,40 +291,45 @@ BOOL CLauncherApp::RenameToTarget(const CString& staging)
 // Moves the up-to-date copy at the copy source into the target. The copy
 // leaves its old place under the staging name before the shell moves it: a
 // move across volumes is a copy and a delete, and neither a half-copied
-// target nor a half-deleted source may keep the copy folder's name.
-BOOL CLauncherApp::MoveCopyIntoPlace(const CString& staging)
+// target nor a half-deleted source may keep the copy folder's name. It
+// carries its record along (one made by an older launcher gets one first),
+// and while it is the only up-to-date copy it is never deleted: what cannot
+// go back stays under the staging name, for a later launch to put in place.
+BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
 {
     CString parent = m_strCopyTarget.Left(m_strCopyTarget.ReverseFind('\\'));
     DWORD parentAttributes = GetFileAttributesA(parent);
     if (parentAttributes == INVALID_FILE_ATTRIBUTES || !(parentAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
-    if (GetFileAttributesA(staging) != INVALID_FILE_ATTRIBUTES)
-        return FALSE;  // a leftover that could not be deleted
     DWORD sourceAttributes = GetFileAttributesA(m_strCopySource);
     if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         HoldsFolderLink(m_strCopySource, FALSE))
         return FALSE;
 
-    CString leaving = m_strCopySource + STAGING_SUFFIX;
-    DeleteLeftover(leaving);
+    CString staging = m_strCopyTarget + suffix;
+    CString leaving = m_strCopySource + suffix;
     if (!MoveFileA(m_strCopySource, leaving))
         return FALSE;
+    BOOL hasRecord = GetFileAttributesA(leaving + COPY_RECORD) != INVALID_FILE_ATTRIBUTES;
+    if (!hasRecord && !WriteCopyRecord(leaving)) {
+        RenameWithRetry(leaving, m_strCopySource);
+        return FALSE;
+    }
     // The folder arrives in the parent under its own last name, the staging
     // name. Whatever the shell says, only a whole copy goes on.
     if (!CopyOrMoveFolder(leaving, parent, TRUE) || !IsWholeCopy(staging)) {
         DeleteLeftover(staging);
         // A copy still whole where it was keeps its name there; a half one goes.
-        if (!IsWholeCopy(leaving) || !MoveFileA(leaving, m_strCopySource))
+        if (!IsWholeCopy(leaving))
             DeleteLeftover(leaving);
+        else
+            RenameWithRetry(leaving, m_strCopySource);
+        RememberInstallFailure();
         return FALSE;
     }
-    // It keeps the record it has; one made by an older launcher gets one now.
-    BOOL hasRecord = GetFileAttributesA(staging + COPY_RECORD) != INVALID_FILE_ATTRIBUTES;
-    if ((!hasRecord && !WriteCopyRecord(staging)) || !RenameToTarget(staging)) {
-        // The old copy folder stayed: the copy goes back where it came from
-        // if it can, and is not left lying about under the staging name.
-        if (!MoveFileA(staging, m_strCopySource))
-            DeleteLeftover(staging);
+    if (!RenameWithRetry(staging, m_strCopyTarget)) {
+        RenameWithRetry(staging, m_strCopySource);
+        RememberInstallFailure();
         return FALSE;
     }
     return TRUE;

@@ -56,12 +56,21 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
 BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
 {
     CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
+    if (stamp.IsEmpty() && RecoverStagedCopy(copyFolder))
+        stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
     if (stamp.IsEmpty())
         return FALSE;
     if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
         return TRUE;
     m_arrStaleCopies.Add(copyFolder);
     return FALSE;
+}
+
+// A location whose copy folder this launch could not clear, or stage a copy
+// beside, counts as not writable: the next location gets the copy.
+BOOL CLauncherApp::IsUsableTarget(const CString& copyFolder)
+{
+    return m_strUnusableTarget.IsEmpty() || _mbsicmp(MbText(copyFolder), MbText(m_strUnusableTarget)) != 0;
 }
 
 BOOL CLauncherApp::ProbeSharedLocation(int collect)
@@ -80,7 +89,7 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
         m_strSharedCopy = copy;
         return TRUE;
     }
-    if (m_bCopyAllowed && IsFolderWritable(base))
+    if (m_bCopyAllowed && IsUsableTarget(copy) && IsFolderWritable(base))
         m_strCopyTarget = copy;
     return FALSE;
 }
@@ -136,7 +145,7 @@ BOOL CLauncherApp::ProbeTempLocation(int collect)
         m_strTempCopy = copy;
         return TRUE;
     }
-    if (m_bCopyAllowed && m_strCopyTarget.IsEmpty() && IsFolderWritable(base))
+    if (m_bCopyAllowed && m_strCopyTarget.IsEmpty() && IsUsableTarget(copy) && IsFolderWritable(base))
         m_strCopyTarget = copy;
     return FALSE;
 }

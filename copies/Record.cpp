@@ -24,51 +24,19 @@ static CString Decimal(ULONGLONG value)
     return CString(digits + first);
 }
 
-// The `count` bytes at `text` as a string of their own.
-static CString Slice(LPCSTR text, int count)
-{
-    CString slice;
-    memcpy(slice.GetBuffer(count), text, static_cast<size_t>(count));
-    slice.ReleaseBuffer(count);
-    return slice;
-}
-
 // Reads "<digits>" in full into value; FALSE on anything else or an overflow.
-static BOOL ParseDecimal(const CString& text, ULONGLONG& value)
+static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
 {
     value = 0;
-    if (text.IsEmpty() || text.GetLength() > 20)
-        return FALSE;
-    for (int i = 0; i < text.GetLength(); i++) {
-        char c = text[i];
-        if (c < '0' || c > '9')
-            return FALSE;
+    int count = 0;
+    for (; text[count] != '\0'; count++) {
+        char c = text[count];
         ULONGLONG next = value * 10 + static_cast<ULONGLONG>(c - '0');
-        if (next / 10 != value)
+        if (c < '0' || c > '9' || count >= 20 || next / 10 != value)
             return FALSE;
         value = next;
     }
-    return TRUE;
-}
-
-// A path below the copy folder: relative, and never leading out of it. The
-// walk steps over double-byte characters, whose second byte may be a '\\'.
-static BOOL IsPathInsideCopy(const CString& path)
-{
-    if (path.Find(':') >= 0)
-        return FALSE;
-    LPCSTR text = path;
-    for (int start = 0;;) {
-        int end = start;
-        while (text[end] != '\0' && text[end] != '\\')
-            end += IsDBCSLeadByte(static_cast<BYTE>(text[end])) && text[end + 1] != '\0' ? 2 : 1;
-        int length = end - start;
-        if (length == 0 || (text[start] == '.' && (length == 1 || (length == 2 && text[start + 1] == '.'))))
-            return FALSE;
-        if (text[end] == '\0')
-            return TRUE;
-        start = end + 1;
-    }
+    return count > 0;
 }
 
 // One listing of a folder: its files with their sizes and, when asked for,
@@ -129,16 +97,18 @@ BOOL CLauncherApp::AddFolderToRecord(const CString& folder, const CString& relat
 BOOL CLauncherApp::WriteCopyRecord(const CString& copyFolder)
 {
     CString record = COPY_RECORD_FORMAT + Decimal(COPY_RECORD_VERSION) + "\r\n";
-    if (!AddFolderToRecord(copyFolder, "", record))
-        return FALSE;
+    return AddFolderToRecord(copyFolder, "", record) && WriteSmallFile(copyFolder + COPY_RECORD, record);
+}
 
-    CString path = copyFolder + COPY_RECORD;
+// Writes a small file of the launcher's own in full; a file cut short goes again.
+BOOL CLauncherApp::WriteSmallFile(const CString& path, const CString& text)
+{
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, static_cast<LPCSTR>(record), static_cast<DWORD>(record.GetLength()), &written,
-                           NULL) && written == static_cast<DWORD>(record.GetLength());
+    BOOL wrote = WriteFile(file, static_cast<LPCSTR>(text), static_cast<DWORD>(text.GetLength()), &written, NULL) &&
+                 written == static_cast<DWORD>(text.GetLength());
     if (!CloseHandle(file))
         wrote = FALSE;
     if (!wrote)
@@ -146,11 +116,12 @@ BOOL CLauncherApp::WriteCopyRecord(const CString& copyFolder)
     return wrote;
 }
 
-// The record's text, read in full. 0, or the error that stopped the read.
-static DWORD ReadRecordText(const CString& path, CString& text)
+// Reads a small file of the launcher's own in full. 0, or the error that
+// stopped the read.
+DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
 {
-    // A record of tens of thousands of files is a few megabytes; more is no record of ours.
-    const int MAX_RECORD = 64 << 20;
+    // A record of tens of thousands of files is a few megabytes; more is no file of ours.
+    const int MAX_SIZE = 64 << 20;
     const int CHUNK = 64 << 10;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -168,7 +139,7 @@ static DWORD ReadRecordText(const CString& path, CString& text)
             length += static_cast<int>(got);
             if (got == 0)
                 break;
-            if (length > MAX_RECORD) {
+            if (length > MAX_SIZE) {
                 error = ERROR_FILE_TOO_LARGE;
                 break;
             }
@@ -186,65 +157,132 @@ static DWORD ReadRecordText(const CString& path, CString& text)
 // size. Files added since (a Thumbs.db, what the viewer wrote) do not count.
 // A copy without a record (made by a launcher on an older disc) and one whose
 // record is of a format this launcher does not know pass: the stamp alone
-// judges them. A record that cannot be read, or is not one, fails.
+// judges them. A record that cannot be read, or is not one, fails. The record
+// is taken apart in place, a line at a time: a launch pays for this check
+// with every copy it starts, so it costs little more than the listings.
 BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
 {
     CString text;
-    DWORD error = ReadRecordText(copyFolder + COPY_RECORD, text);
+    DWORD error = ReadSmallFile(copyFolder + COPY_RECORD, text);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return TRUE;
-    if (error != 0 || (int)strlen(text) != text.GetLength())
-        return FALSE;
-
-    LPCSTR all = text;
     int length = text.GetLength();
+    if (error != 0 || (int)strlen(text) != length)
+        return FALSE;
     int formatLength = static_cast<int>(strlen(COPY_RECORD_FORMAT));
-    if (length < formatLength || strncmp(all, COPY_RECORD_FORMAT, static_cast<size_t>(formatLength)) != 0)
+    if (length < formatLength || strncmp(text, COPY_RECORD_FORMAT, static_cast<size_t>(formatLength)) != 0)
         return FALSE;
 
+    // Which bytes begin a double-byte character: a '\\' after one is its second byte.
+    bool lead[256];
+    for (int b = 0; b < 256; b++)
+        lead[b] = b >= 0x80 && IsDBCSLeadByte(static_cast<BYTE>(b));
+
+    LPSTR all = text.GetBuffer(length);
     CString listed;  // the folder whose listing `files` holds
     std::vector<CCopyFile> files;
     BOOL haveListing = FALSE;
     int lines = 0;
     for (int start = 0; start < length;) {
-        int lineEnd = start;
-        while (lineEnd < length && all[lineEnd] != '\n')
-            lineEnd++;
-        int lineLength = lineEnd - start;
-        int next = lineEnd < length ? lineEnd + 1 : length;
-        if (lineLength > 0 && all[start + lineLength - 1] == '\r')
-            lineLength--;
-        CString line = Slice(all + start, lineLength);
+        int end = start;
+        while (end < length && all[end] != '\n')
+            end++;
+        int next = end < length ? end + 1 : end;
+        if (end > start && all[end - 1] == '\r')
+            end--;
+        all[end] = '\0';
+        LPSTR line = all + start;
         start = next;
 
         if (lines++ == 0) {
             ULONGLONG version = 0;
-            if (!ParseDecimal(Slice(static_cast<LPCSTR>(line) + formatLength, lineLength - formatLength), version))
+            if (!ParseDecimal(line + formatLength, version))
                 return FALSE;
             if (version != COPY_RECORD_VERSION)
                 return TRUE;  // a later launcher's format: no record to this one
             continue;
         }
 
-        int tab = line.Find('\t');
+        // "<size>\t<path>": no byte of a double-byte character is a tab.
+        LPSTR tab = strchr(line, '\t');
         ULONGLONG size = 0;
-        if (tab <= 0 || !ParseDecimal(line.Left(tab), size))
+        if (tab == NULL)
             return FALSE;
-        CString path = static_cast<LPCSTR>(line) + tab + 1;
-        if (!IsPathInsideCopy(path))
+        *tab = '\0';
+        if (!ParseDecimal(line, size))
             return FALSE;
-        int slash = path.ReverseFind('\\');
-        CString folder = slash < 0 ? CString() : path.Left(slash);
+        // The path stays below the copy folder: no drive, no empty, "." or ".." part.
+        LPSTR path = tab + 1;
+        LPSTR lastSlash = NULL;
+        for (LPSTR part = path;;) {
+            LPSTR at = part;
+            while (*at != '\0' && *at != '\\' && *at != ':')
+                at += lead[static_cast<BYTE>(*at)] && at[1] != '\0' ? 2 : 1;
+            int partLength = static_cast<int>(at - part);
+            bool dots = part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'));
+            if (*at == ':' || partLength == 0 || dots)
+                return FALSE;
+            if (*at == '\0')
+                break;
+            lastSlash = at;
+            part = at + 1;
+        }
+        LPCSTR name = path;
+        LPCSTR folder = "";
+        if (lastSlash != NULL) {
+            *lastSlash = '\0';
+            folder = path;
+            name = lastSlash + 1;
+        }
         if (!haveListing || strcmp(folder, listed) != 0) {
-            if (!ListFolder(folder.IsEmpty() ? copyFolder : copyFolder + "\\" + folder, files, NULL))
+            if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, files, NULL))
                 return FALSE;
             listed = folder;
             haveListing = TRUE;
         }
-        CCopyFile wanted = {static_cast<LPCSTR>(path) + slash + 1, size};
-        auto found = std::lower_bound(files.begin(), files.end(), wanted, ByName);
-        if (found == files.end() || strcmp(found->name, wanted.name) != 0 || found->size != size)
+        auto found = std::lower_bound(files.begin(), files.end(), name,
+                                      [](const CCopyFile& file, LPCSTR wanted) { return strcmp(file.name, wanted) < 0; });
+        if (found == files.end() || strcmp(found->name, name) != 0 || found->size != size)
             return FALSE;
     }
     return lines > 1;  // a copy always holds files
+}
+
+// ---- What failed lately
+
+static ULONGLONG Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000;  // milliseconds
+}
+
+// Whether installing into the copy target from a medium of this version
+// failed within the last day. A clock set back makes the memory void.
+BOOL CLauncherApp::IsInstallFailureRemembered()
+{
+    CString text;
+    if (ReadSmallFile(m_strCopyTarget + FAILED_SUFFIX, text) != 0)
+        return FALSE;
+    int lineEnd = text.Find('\n');
+    if (lineEnd < 1 || text[lineEnd - 1] != '\r')
+        return FALSE;
+    CString version = text.Left(lineEnd - 1);
+    CString rest = static_cast<LPCSTR>(text) + lineEnd + 1;
+    ULONGLONG when = 0, now = Now();
+    if (!ParseDecimal(rest.Left(rest.Find('\r')), when) || strcmp(version, m_strMediaVersion) != 0)
+        return FALSE;
+    return now >= when && now - when < FAILURE_MEMORY;
+}
+
+void CLauncherApp::RememberInstallFailure()
+{
+    WriteSmallFile(m_strCopyTarget + FAILED_SUFFIX, m_strMediaVersion + "\r\n" + Decimal(Now()) + "\r\n");
+}
+
+void CLauncherApp::ForgetInstallFailure(const CString& copyFolder)
+{
+    CString memory = copyFolder + FAILED_SUFFIX;
+    if (GetFileAttributesA(memory) != INVALID_FILE_ATTRIBUTES)
+        DeleteFileA(memory);
 }

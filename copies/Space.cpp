@@ -39,7 +39,8 @@ BOOL CLauncherApp::HasRoomForCopy()
     m_tallyCopySource.files++;
     m_tallyCopySource.bytes += companion.GetLength64();
 
-    return room > need;
+    // A source that cannot be read in full would give a copy that fails its check.
+    return !m_tallyCopySource.failed && room > need;
 }
 
 ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize, CCopyTally* tally)
@@ -65,8 +66,12 @@ ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize, CCopyTa
                 }
             }
         }
+        if (tally && finder.GetListError() != 0)
+            tally->failed = TRUE;
     } catch (...) {
         sum = 0;
+        if (tally)
+            tally->failed = TRUE;
     }
     finder.Close();
     return sum;

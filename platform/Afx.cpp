@@ -127,9 +127,14 @@ void CStringArray::SetSize(INT_PTR newSize, INT_PTR /*growBy*/)
 BOOL CFileFind::FindFile(LPCSTR name)
 {
     Close();
+    m_dwListError = 0;
     m_hFind = FindFirstFileA(name, &m_next);
-    if (m_hFind == INVALID_HANDLE_VALUE)
+    if (m_hFind == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            m_dwListError = error != 0 ? error : ERROR_READ_FAULT;
         return FALSE;
+    }
     m_bGotNext = TRUE;
     CString pattern(name);
     m_strRoot = pattern.Left(pattern.ReverseFind('\\'));
@@ -142,6 +147,8 @@ BOOL CFileFind::FindNextFile()
         return FALSE;
     m_found = m_next;
     m_bGotNext = ::FindNextFileA(m_hFind, &m_next);
+    if (!m_bGotNext && GetLastError() != ERROR_NO_MORE_FILES)
+        m_dwListError = GetLastError() != 0 ? GetLastError() : ERROR_READ_FAULT;
     return m_bGotNext;
 }
 

@@ -92,12 +92,16 @@ public:
     BOOL IsDots() const;
     BOOL MatchesMask(DWORD mask) const { return (m_found.dwFileAttributes & mask) != 0; }
     BOOL IsDirectory() const { return MatchesMask(FILE_ATTRIBUTE_DIRECTORY); }
+    // 0 when the listing ran to its end (or found nothing to list), else the
+    // error that cut it short: a listing that fails part way is not the folder.
+    DWORD GetListError() const { return m_dwListError; }
 
 private:
     HANDLE m_hFind = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA m_found = {};
     WIN32_FIND_DATAA m_next = {};
     BOOL m_bGotNext = FALSE;
+    DWORD m_dwListError = 0;
     CString m_strRoot;
 };
 

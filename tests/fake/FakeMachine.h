@@ -188,8 +188,9 @@ void ShellReturnError(int result, bool perform, UINT onlyFunc = 0);
 // ---- Time. The machine's clock starts at 0 and moves only when the launcher
 // waits: Sleep and waits that time out advance it by their time, a wait for a
 // mutex that another launcher lets go advances it to that moment.
-// GetTickCount reads it; calls held up with HoldUpCall fail until it passes
-// their end.
+// GetTickCount reads it, and GetSystemTimeAsFileTime as 2026-01-01 plus the
+// clock; calls held up with HoldUpCall fail until it passes their end.
+void AdvanceClock(ULONGLONG milliseconds);  // time passes between two runs
 
 // ---- Named mutexes and another launcher holding one. Mutexes are created open;
 // waiting on one held by the launcher itself succeeds at once (recursion).

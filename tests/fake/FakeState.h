@@ -66,6 +66,7 @@ struct FileOpen {
 struct Search {
     std::vector<WIN32_FIND_DATAA> entries;
     size_t next = 0;
+    std::string pattern;  // as the caller wrote it: FindNextFileA's faults aim at it
 };
 
 struct Injection {

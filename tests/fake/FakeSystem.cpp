@@ -539,6 +539,17 @@ void Sleep(DWORD dwMilliseconds)
 
 DWORD GetTickCount(void) { return (DWORD)M().clock; }
 
+void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime)
+{
+    Enter("GetSystemTimeAsFileTime", "");
+    const ULONGLONG kNewYear2026 = 134116992000000000ull;  // 100 ns since 1601
+    ULONGLONG now = kNewYear2026 + M().clock * 10000;
+    lpSystemTimeAsFileTime->dwLowDateTime = (DWORD)now;
+    lpSystemTimeAsFileTime->dwHighDateTime = (DWORD)(now >> 32);
+}
+
+void fake::AdvanceClock(ULONGLONG milliseconds) { M().clock += milliseconds; }
+
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     if (Enter("MessageBoxA", Str(lpText)))

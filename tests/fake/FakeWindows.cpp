@@ -215,6 +215,7 @@ HANDLE fake::detail::StartSearch(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
         return Fail(ERROR_DIRECTORY), INVALID_HANDLE_VALUE;
 
     Search search;
+    search.pattern = Str(lpFileName);
     if (found.node->parent) {
         for (const char* dots : {".", ".."})
             if (MatchPattern(pattern, dots))
@@ -236,7 +237,8 @@ HANDLE fake::detail::StartSearch(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
-    if (Enter("FindNextFileA", ""))
+    auto open = M().searches.find((uintptr_t)hFindFile);
+    if (Enter("FindNextFileA", open == M().searches.end() ? "" : open->second.pattern))
         return FALSE;
     return NextSearchEntry(hFindFile, lpFindFileData);
 }

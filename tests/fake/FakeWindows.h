@@ -339,6 +339,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 BOOL IsDBCSLeadByte(BYTE TestChar);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount(void);
+void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 
 // kernel32: synchronisation
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);

@@ -763,8 +763,8 @@ void PrintTo(const WholeCopyCase& c, std::ostream* os) { *os << c.name; }
 
 const WholeCopyCase kWholeCopyCases[] = {
     // The old viewer runs from the copy a newer disc replaces: Windows refuses
-    // to rename it away, so it stays whole and nothing is copied.
-    {"OldCopyInUse", [](CommandTest&) { InUse(kShared); }, L"", "E:", false, Held::Old},
+    // to rename it away, so it stays whole, and the temp folder gets the copy.
+    {"OldCopyInUse", [](CommandTest&) { InUse(kShared); }, L"", kTemp, true, Held::Old},
     // An up-to-date copy on another volume is not moved where the old copy cannot be cleared.
     {"MoveTargetInUse",
      [](CommandTest& t) {
