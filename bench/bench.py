@@ -379,7 +379,8 @@ def verdict(r, rounds, bar):
     if bar is None:
         return "(reference)"
     if rounds < MIN_ROUNDS:
-        return "bar <= %.2f  not judged: %d rounds, fewer than %d" % (bar, rounds, MIN_ROUNDS)
+        return "bar <= %.2f  not judged: %d round%s, fewer than %d" % (
+            bar, rounds, "" if rounds == 1 else "s", MIN_ROUNDS)
     return "bar <= %.2f  %s" % (bar, "holds" if r <= bar else "DOES NOT HOLD")
 
 
