@@ -2,18 +2,24 @@
 """What the launcher costs the user, measured on the real exe under Wine.
 
     bench.py --launcher ZelvoLauncher.exe --viewer KiroZelvo.exe --spawn spawn.exe
-             --timer timer.exe --floor floor.exe --shellcopy shellcopy.exe
-             [--reps N] [--cold-reps N] [--trace]
+             --timer timer.exe --floor floor.exe --walkfloor walkfloor.exe
+             --shellcopy shellcopy.exe [--reps N] [--cold-reps N] [--trace]
 
 The launcher may be the 32-bit or the 64-bit exe; the helpers are built for
 the same architecture. Three measurements in one run, in one private Wine
 prefix whose wineserver stays up throughout:
 
 - warm launch: a disc in the optical drive E: and an up-to-date copy in the
-  shared location; the launcher against floor.exe, which only starts the same
-  viewer with the same command line. The two alternate.
-- warm launch as the tree grows: the same with a VIEWER tree of 10 files and
-  of 10,000 files, alternating run by run.
+  shared location, one that the launcher itself installed at a first, untimed
+  launch, so that the copy holds what an installation leaves there and a warm
+  launch checks it as it would a user's. The launcher against walkfloor.exe,
+  which lists every folder of the same copy once and then starts the same
+  viewer with the same command line, and against floor.exe, which only
+  starts it. The three alternate.
+- warm launch as the tree grows: the same with copies, installed the same
+  way, of a VIEWER tree of 10 files and of 10,000 files, each against the walk
+  floor of its own copy; the trees alternate round by round, and so does
+  which of the two cases of a round runs first.
 - cold installation: no copy anywhere; the launcher installs a copy and starts
   the viewer, against shellcopy.exe, which does only what an installation
   cannot avoid: the same shell copy of the VIEWER tree (same flags), the
@@ -27,9 +33,10 @@ starts). Before timing, each scenario is run once through the test harness and
 its outcome checked (where the viewer started from, what the copy holds), so
 that the numbers are those of the intended path.
 
-Prints a table of medians and the ratios (each the median over the rounds
-of the two cases' times in the same round), with their bars; --trace adds
-the file-system calls of each path, counted from Wine's +file trace. Exits 0
+Prints a table of medians and the ratios (each round's ratio of the two cases'
+times in that round; the median and the quartiles over the rounds), with their
+bars; a bar is judged only on at least MIN_ROUNDS rounds. --trace adds the
+file-system calls of each path, counted from Wine's +file trace. Exits 0
 whether or not the bars hold; 1 when something failed to run."""
 
 import argparse
@@ -52,8 +59,10 @@ from zelvo_e2e import (COPY_NAME, MEDIA_VERSION, WinePrefix, missing_prerequisit
 
 LAUNCHER = "E:\\VIEWER\\bin\\ZelvoLauncher.exe"
 FLOOR = "E:\\floor.exe"
+WALKFLOOR = "E:\\walkfloor.exe"
 SHELLCOPY = "E:\\shellcopy.exe"
-BARS = {"warm": 1.10, "growth": 1.05, "cold": 1.05}
+BARS = {"walk": 1.05, "cold": 1.05}
+MIN_ROUNDS = 30   # a bar is judged on at least this many rounds
 
 
 class BenchError(Exception):
@@ -65,8 +74,8 @@ class BenchError(Exception):
 def make_medium(W, root, tree_files, seed, sizes=(64, 64)):
     """A disc image with exactly tree_files files in its VIEWER tree: bin holds
     the launcher, the viewer and the stamp, the rest are data files spread over
-    folders of 100 with sizes drawn from sizes. Also the companion,
-    floor.exe at the root, and things outside the copied tree."""
+    folders of 100 with sizes drawn from sizes. Also the companion, the
+    floors at the root, and things outside the copied tree."""
     rnd = random.Random(seed)
     remove(root)
     b = os.path.join(root, "VIEWER", "bin")
@@ -82,6 +91,7 @@ def make_medium(W, root, tree_files, seed, sizes=(64, 64)):
     write(os.path.join(root, "kiro", "notes.txt"), "not copied")
     write(os.path.join(root, "autorun.inf"), "[autorun]\r\n")
     shutil.copy(FLOOR_EXE, os.path.join(root, "floor.exe"))
+    shutil.copy(WALKFLOOR_EXE, os.path.join(root, "walkfloor.exe"))
     shutil.copy(SHELLCOPY_EXE, os.path.join(root, "shellcopy.exe"))
     return root
 
@@ -95,12 +105,37 @@ def tree_stats(root):
     return files, total
 
 
-def place_copy(W, medium, dest):
-    """An up-to-date copy folder of this medium, as an installation leaves it."""
-    remove(dest)
-    shutil.copytree(os.path.join(medium, "VIEWER"), os.path.join(dest, "VIEWER"))
-    os.makedirs(os.path.join(dest, "kiro"))
-    shutil.copy(os.path.join(medium, "kiro", "KiroPageHolder.exe"), os.path.join(dest, "kiro"))
+class Copies:
+    """The copies the launcher installed, one per medium, parked outside the
+    copy locations; put() renames one into the shared location and puts its
+    medium in the drive, park() renames it back."""
+
+    def __init__(self, W):
+        self.W, self.media, self.placed = W, {}, None
+        self.dir = os.path.join(W.root, "parked")
+        os.makedirs(self.dir)
+
+    def install(self, name, medium):
+        """A first launch with no copy anywhere; returns the names at the
+        root of the copy it installed."""
+        self.park()
+        self.W.map_drive("e", medium)
+        clear_copies(self.W)
+        root = check_install(self.W, medium, name)
+        self.media[name] = medium
+        os.rename(self.W.shared_copy, os.path.join(self.dir, name))
+        return root
+
+    def put(self, name):
+        self.park()
+        os.rename(os.path.join(self.dir, name), self.W.shared_copy)
+        self.W.map_drive("e", self.media[name])
+        self.placed = name
+
+    def park(self):
+        if self.placed:
+            os.rename(self.W.shared_copy, os.path.join(self.dir, self.placed))
+            self.placed = None
 
 
 def clear_copies(W):
@@ -123,7 +158,8 @@ class Timer:
 
     def run(self, cases, reps=1, debug=None):
         """cases: [(label, [(exe, dir, cmd), ...])]. Returns [(label, seconds)]
-        in the order run, and the Wine trace when debug is given."""
+        in the order run, and the Wine trace when debug is given; the exit
+        codes of the last steps are left in self.codes."""
         self.n += 1
         plan = ["reps=%d" % reps, "out=C:\\bench\\times-%d.txt" % self.n,
                 "set=ZELVO_VIEWER_LOG=C:\\bench\\viewer.txt"]
@@ -145,13 +181,14 @@ class Timer:
         if rc != 0:
             with open(err, "rb") as e:
                 raise BenchError("timer.exe failed (%d): %s" % (rc, e.read()[-2000:].decode("latin-1")))
-        rows = []
+        rows, self.codes = [], []
         with open(times) as f:
             for line in f:
                 label, secs, code = line.split()
                 if int(code) >= 0xC0000000:
                     raise BenchError("%s crashed (exit 0x%08X)" % (label, int(code)))
                 rows.append((label, float(secs)))
+                self.codes.append(int(code))
         trace = None
         if debug:
             with open(err, "rb") as e:
@@ -174,6 +211,11 @@ def launcher_step():
 def floor_step(W):
     cmd, cwd = viewer_command(W.win(W.shared_copy), "E:")
     return (FLOOR, cwd, '"%s" %s' % (FLOOR, cmd))
+
+
+def walk_step(W):
+    cmd, cwd = viewer_command(W.win(W.shared_copy), "E:")
+    return (WALKFLOOR, cwd, '"%s" "%s" %s' % (WALKFLOOR, W.win(W.shared_copy), cmd))
 
 
 def shellcopy_steps(W):
@@ -206,22 +248,44 @@ def check_warm(W, medium, name):
     check(snapshot(W.shared_copy) == before, name + ": the copy is left as it was")
 
 
-def check_cold(W, medium):
-    clear_copies(W)
+def copied(tree):
+    """What of a copy folder's tree comes from the medium: VIEWER and kiro.
+    The rest of the copy folder's root is the launcher's own (the record of
+    the copy's files); the floors and xcopy write none of it."""
+    return {k: v for k, v in (tree or {}).items() if k.split(os.sep)[0] in ("VIEWER", "kiro")}
+
+
+def check_install(W, medium, name):
+    """A launch with no copy anywhere installs one in the shared location and
+    starts the viewer from it; returns the names at the copy folder's root."""
     res = W.run(exe=LAUNCHER, cwd="E:\\VIEWER\\bin")
+    check(res.exit_code == 0 and not res.timed_out, "%s: launcher ended: %r" % (name, res))
     cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
     check(len(res.viewer) == 1 and res.viewer[0]["cmd"] == cmd,
-          "cold: viewer started from the new shared copy: %r" % (res.viewer,))
-    check(snapshot(W.shared_copy) == W.expected_copy(medium), "cold: the copy is complete")
-    clear_copies(W)
+          "%s: viewer started from the new shared copy: %r" % (name, res.viewer))
+    tree = snapshot(W.shared_copy)
+    check(tree == W.expected_copy(medium), name + ": the copy is complete")
+    return sorted(k for k in tree if os.sep not in k)
+
+
+def check_walk(W, timer, name):
+    timer.viewer_starts()
+    timer.run([(name, [walk_step(W)])])
+    files = sum(len(names) for _, _, names in os.walk(W.shared_copy))
+    check(timer.codes == [files], "%s: the walk floor saw all %d files of the copy: %r"
+          % (name, files, timer.codes))
+    cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+    starts = timer.viewer_starts()
+    check(len(starts) == 1 and starts[0]["cmd"] == cmd,
+          "%s: viewer started from the shared copy: %r" % (name, starts))
 
 
 def check_shellcopy(W, timer, medium):
     clear_copies(W)
     timer.viewer_starts()
     timer.run([("shellcopy", shellcopy_steps(W))])
-    check(snapshot(W.shared_copy) == W.expected_copy(medium),
-          "shellcopy: the floor copies exactly what an installation holds")
+    check(copied(snapshot(W.shared_copy)) == copied(W.expected_copy(medium)),
+          "shellcopy: the floor copies exactly what an installation copies")
     cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
     starts = timer.viewer_starts()
     check(len(starts) == 1 and starts[0]["cmd"] == cmd,
@@ -232,8 +296,8 @@ def check_shellcopy(W, timer, medium):
 def check_xcopy(W, timer, medium):
     clear_copies(W)
     timer.run([("xcopy", xcopy_steps(W))])
-    check(snapshot(W.shared_copy) == W.expected_copy(medium),
-          "xcopy: the reference copies exactly what an installation holds")
+    check(copied(snapshot(W.shared_copy)) == copied(W.expected_copy(medium)),
+          "xcopy: the reference copies exactly what an installation copies")
     clear_copies(W)
 
 
@@ -266,10 +330,10 @@ def trace_paths(W, timer, paths):
     funcs = sorted(set().union(*results.values()),
                    key=lambda f: -max(results[n][f] for n in names))
     print("\nFile-system calls per path (Wine trace:file lines; launcher/floor and the viewer):")
-    print("%-28s" % "function" + "".join("%14s" % n for n in names))
+    print("%-28s" % "function" + "".join("%11s" % n for n in names))
     for f in funcs:
-        print("%-28s" % f + "".join("%14d" % results[n][f] for n in names))
-    print("%-28s" % "total" + "".join("%14d" % sum(results[n].values()) for n in names))
+        print("%-28s" % f + "".join("%11d" % results[n][f] for n in names))
+    print("%-28s" % "total" + "".join("%11d" % sum(results[n].values()) for n in names))
 
 
 def machine():
@@ -290,41 +354,62 @@ def median_ms(rows, label):
     return statistics.median(vals) * 1000.0, len(vals)
 
 
-def paired_ratio(rows, a, b):
-    """Median over the rounds of a's time over b's in the same round. The
-    cases of a round run back to back, so other load on the machine, which
-    comes and goes, weighs on both sides of each ratio alike."""
+def paired_ratios(rows, a, b):
+    """Each round's time of a over b's. The cases of a round run back to
+    back, so other load on the machine, which comes and goes, weighs on both
+    sides of each ratio alike."""
     xs = [s for lab, s in rows if lab == a]
     ys = [s for lab, s in rows if lab == b]
-    return statistics.median(x / y for x, y in zip(xs, ys))
+    return [x / y for x, y in zip(xs, ys)]
+
+
+def quartiles(vals):
+    """(25 %, median, 75 %) of vals."""
+    if len(vals) < 2:
+        return vals[0], vals[0], vals[0]
+    q1, _, q3 = statistics.quantiles(vals, n=4, method="inclusive")
+    return q1, statistics.median(vals), q3
 
 
 def min_ms(rows, label):
     return min(s for lab, s in rows if lab == label) * 1000.0
 
 
+def verdict(r, rounds, bar):
+    if bar is None:
+        return "(reference)"
+    if rounds < MIN_ROUNDS:
+        return "bar <= %.2f  not judged: %d round%s, fewer than %d" % (
+            bar, rounds, "" if rounds == 1 else "s", MIN_ROUNDS)
+    return "bar <= %.2f  %s" % (bar, "holds" if r <= bar else "DOES NOT HOLD")
+
+
 def main():
-    global FLOOR_EXE, SHELLCOPY_EXE
+    global FLOOR_EXE, WALKFLOOR_EXE, SHELLCOPY_EXE
     p = argparse.ArgumentParser()
-    for opt in ("launcher", "viewer", "spawn", "timer", "floor", "shellcopy"):
+    for opt in ("launcher", "viewer", "spawn", "timer", "floor", "walkfloor", "shellcopy"):
         p.add_argument("--" + opt, required=True)
-    p.add_argument("--reps", type=int, default=20, help="timed runs of each warm case")
-    p.add_argument("--cold-reps", type=int, default=10, help="timed runs of each cold case")
+    p.add_argument("--reps", type=int, default=MIN_ROUNDS, help="timed rounds of each warm case")
+    p.add_argument("--cold-reps", type=int, default=MIN_ROUNDS, help="timed rounds of each cold case")
     p.add_argument("--warmup", type=int, default=3, help="untimed rounds before each warm set")
     p.add_argument("--trace", action="store_true", help="also count file-system calls per path")
     p.add_argument("--work", default="/tmp")
     a = p.parse_args()
 
-    for f in (a.launcher, a.viewer, a.spawn, a.timer, a.floor, a.shellcopy):
+    for f in (a.launcher, a.viewer, a.spawn, a.timer, a.floor, a.walkfloor, a.shellcopy):
         if not os.path.isfile(f):
             print("missing program: " + f)
             return 1
+    if a.reps < 1 or a.cold_reps < 1:
+        print("--reps and --cold-reps must be at least 1")
+        return 1
     arch = pe_machine(a.launcher)
     missing = missing_prerequisites(arch)
     if missing:
         print("cannot run: " + "; ".join(missing))
         return 1
     FLOOR_EXE = os.path.abspath(a.floor)
+    WALKFLOOR_EXE = os.path.abspath(a.walkfloor)
     SHELLCOPY_EXE = os.path.abspath(a.shellcopy)
     timer_exe = os.path.abspath(a.timer)
 
@@ -345,47 +430,46 @@ def main():
         print("VIEWER trees: real %d files %.1f MB; small %d files; large %d files"
               % (sizes["real"][0], sizes["real"][1] / 1e6, sizes["small"][0], sizes["large"][0]))
 
-        # Warm launch against the floor.
-        W.map_drive("e", real)
-        clear_copies(W)
-        place_copy(W, real, W.shared_copy)
+        # The warm copies: each installed by a first launch, untimed.
+        copies = Copies(W)
+        roots = {name: copies.install(name, medium)
+                 for name, medium in (("real", real), ("small", small), ("large", large))}
+        print("copy folder as the launcher installs it: " + ", ".join(roots["real"]))
+        cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
+
+        # Warm launch against the walk floor and the start-only floor.
+        copies.put("real")
         check_warm(W, real, "warm")
-        cases = [("launcher", [launcher_step()]), ("floor", [floor_step(W)])]
+        check_walk(W, timer, "walk")
+        cases = [("launcher", [launcher_step()]), ("walk", [walk_step(W)]),
+                 ("floor", [floor_step(W)])]
         timer.run(cases, reps=a.warmup)
         warm, _ = timer.run(cases, reps=a.reps)
         starts = timer.viewer_starts()
-        cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
-        check(len(starts) == 2 * (a.warmup + a.reps) and all(v["cmd"] == cmd for v in starts),
+        check(len(starts) == 3 * (a.warmup + a.reps) and all(v["cmd"] == cmd for v in starts),
               "warm: every run started the viewer from the shared copy")
 
-        # Warm launch with a small and a large tree: the copies trade places in
-        # the shared location (a rename) between runs.
-        parked = {"small": W.shared_copy + " small", "large": W.shared_copy + " large"}
-        clear_copies(W)
-        place_copy(W, small, parked["small"])
-        place_copy(W, large, parked["large"])
-        media_of = {"small": small, "large": large}
+        # Warm launch with a small and a large tree: their copies trade places
+        # in the shared location (a rename) between rounds.
+        for name in ("small", "large"):
+            copies.put(name)
+            check_warm(W, copies.media[name], "warm " + name)
+            check_walk(W, timer, name + "-walk")
         growth = []
-        block = 1
-        for i in range(-1, a.reps):
+        for i in range(-a.warmup, a.reps):
             for name in ("small", "large"):
-                os.rename(parked[name], W.shared_copy)
-                W.map_drive("e", media_of[name])
-                if i < 0:
-                    check_warm(W, media_of[name], "warm " + name)
-                    timer.run([(name, [launcher_step()])], reps=a.warmup)
-                else:
-                    rows, _ = timer.run([(name, [launcher_step()])], reps=block)
+                copies.put(name)
+                cases = [(name, [launcher_step()]), (name + "-walk", [walk_step(W)])]
+                rows, _ = timer.run(cases[::-1] if i % 2 else cases)
+                if i >= 0:
                     growth += rows
-                os.rename(W.shared_copy, parked[name])
+        copies.park()
         starts = timer.viewer_starts()
-        check(all(v["cmd"] == cmd for v in starts), "growth: viewer started from the shared copy")
-        for name in parked:
-            remove(parked[name])
+        check(len(starts) == 4 * (a.warmup + a.reps) and all(v["cmd"] == cmd for v in starts),
+              "growth: every run started the viewer from the shared copy")
 
-        # Cold installation against xcopy of the same tree.
+        # Cold installation against the shell-only floor and xcopy of the same tree.
         W.map_drive("e", real)
-        check_cold(W, real)
         check_shellcopy(W, timer, real)
         check_xcopy(W, timer, real)
         timer.viewer_starts()
@@ -404,57 +488,62 @@ def main():
               "install and shellcopy: the viewer started each time")
 
         # The table.
-        lm, ln = median_ms(warm, "launcher")
-        fm, fn = median_ms(warm, "floor")
-        sm, sn = median_ms(growth, "small")
-        gm, gn = median_ms(growth, "large")
-        im, inn = median_ms(cold, "install")
-        cm, cn = median_ms(cold, "shellcopy")
-        xm, xn = median_ms(cold, "xcopy")
         print()
-        print("%-58s %10s %8s %5s" % ("case", "median ms", "min ms", "runs"))
-        rows = [("warm launch, launcher (%d-file tree)" % sizes["real"][0], lm, ln, warm, "launcher"),
-                ("warm launch, floor (CreateProcessA of the viewer only)", fm, fn, warm, "floor"),
-                ("warm launch, launcher, 10-file tree", sm, sn, growth, "small"),
-                ("warm launch, launcher, 10,000-file tree", gm, gn, growth, "large"),
-                ("cold installation, launcher (%d files, %.1f MB)"
-                 % (sizes["real"][0], sizes["real"][1] / 1e6), im, inn, cold, "install"),
-                ("cold floor, shell copy and companion, viewer start", cm, cn, cold, "shellcopy"),
-                ("cold reference, xcopy of the same tree and companion", xm, xn, cold, "xcopy")]
-        for label, ms, n, data, key in rows:
-            print("%-58s %10.1f %8.1f %5d" % (label, ms, min_ms(data, key), n))
+        print("%-62s %10s %8s %5s" % ("case", "median ms", "min ms", "runs"))
+        n = sizes["real"][0]
+        for label, data, key in [
+                ("warm launch, launcher (%d-file tree)" % n, warm, "launcher"),
+                ("warm launch, walk floor (list the copy's folders, start)", warm, "walk"),
+                ("warm launch, start-only floor (CreateProcessA of the viewer)", warm, "floor"),
+                ("warm launch, launcher, 10-file tree", growth, "small"),
+                ("warm launch, walk floor, 10-file tree", growth, "small-walk"),
+                ("warm launch, launcher, 10,000-file tree", growth, "large"),
+                ("warm launch, walk floor, 10,000-file tree", growth, "large-walk"),
+                ("cold installation, launcher (%d files, %.1f MB)" % (n, sizes["real"][1] / 1e6),
+                 cold, "install"),
+                ("cold floor, shell copy and companion, viewer start", cold, "shellcopy"),
+                ("cold reference, xcopy of the same tree and companion", cold, "xcopy")]:
+            ms, runs = median_ms(data, key)
+            print("%-62s %10.1f %8.1f %5d" % (label, ms, min_ms(data, key), runs))
         print()
-        print("ratios: median over the rounds of the two cases' times in the same round")
-        ratios = [("warm launcher / floor", paired_ratio(warm, "launcher", "floor"), BARS["warm"]),
-                  ("warm 10,000 files / 10 files", paired_ratio(growth, "large", "small"),
-                   BARS["growth"]),
-                  ("cold install / shell-only floor", paired_ratio(cold, "install", "shellcopy"),
-                   BARS["cold"]),
-                  ("shell-only floor / xcopy", paired_ratio(cold, "shellcopy", "xcopy"), None),
-                  ("cold install / xcopy", paired_ratio(cold, "install", "xcopy"), None)]
-        for label, r, bar in ratios:
-            if bar is None:
-                print("%-34s %6.3f  (reference)" % (label, r))
-            else:
-                print("%-34s %6.3f  bar <= %.2f  %s"
-                      % (label, r, bar, "holds" if r <= bar else "DOES NOT HOLD"))
+        print("ratios: each round's ratio of the two cases' times in that round; the median and")
+        print("the quartiles over the rounds. Bars are judged on %d rounds or more." % MIN_ROUNDS)
+        print("%-44s %7s %7s %7s %6s" % ("ratio", "median", "25 %", "75 %", "rounds"))
+        for label, rs, bar in [
+                ("warm %d files, launcher / walk floor" % n,
+                 paired_ratios(warm, "launcher", "walk"), BARS["walk"]),
+                ("warm 10 files, launcher / walk floor",
+                 paired_ratios(growth, "small", "small-walk"), BARS["walk"]),
+                ("warm 10,000 files, launcher / walk floor",
+                 paired_ratios(growth, "large", "large-walk"), BARS["walk"]),
+                ("warm %d files, launcher / start-only floor" % n,
+                 paired_ratios(warm, "launcher", "floor"), None),
+                ("warm launcher, 10,000 files / 10 files",
+                 paired_ratios(growth, "large", "small"), None),
+                ("cold install / shell-only floor",
+                 paired_ratios(cold, "install", "shellcopy"), BARS["cold"]),
+                ("shell-only floor / xcopy", paired_ratios(cold, "shellcopy", "xcopy"), None),
+                ("cold install / xcopy", paired_ratios(cold, "install", "xcopy"), None)]:
+            q1, med, q3 = quartiles(rs)
+            print("%-44s %7.3f %7.3f %7.3f %6d  %s"
+                  % (label, med, q1, q3, len(rs), verdict(med, len(rs), bar)))
 
         if a.trace:
-            def warm_with(medium):
-                def prepare():
-                    W.map_drive("e", medium)
-                    clear_copies(W)
-                    place_copy(W, medium, W.shared_copy)
-                return prepare
+            def warm_with(name):
+                return lambda: copies.put(name)
 
             def cold_prepare():
+                copies.park()
                 W.map_drive("e", real)
                 clear_copies(W)
             trace_paths(W, timer, [
-                ("floor", warm_with(real), [floor_step(W)]),
-                ("warm", warm_with(real), [launcher_step()]),
-                ("warm-10", warm_with(small), [launcher_step()]),
-                ("warm-10000", warm_with(large), [launcher_step()]),
+                ("floor", warm_with("real"), [floor_step(W)]),
+                ("walk", warm_with("real"), [walk_step(W)]),
+                ("warm", warm_with("real"), [launcher_step()]),
+                ("warm-10", warm_with("small"), [launcher_step()]),
+                ("walk-10", warm_with("small"), [walk_step(W)]),
+                ("warm-10000", warm_with("large"), [launcher_step()]),
+                ("walk-10000", warm_with("large"), [walk_step(W)]),
                 ("install", cold_prepare, [launcher_step()]),
                 ("shellcopy", cold_prepare, shellcopy_steps(W)),
                 ("xcopy", cold_prepare, xcopy_steps(W)),

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Benchmark of the launcher under Wine, for the 32-bit exe (where 32-bit
-# Windows programs can run here) and the 64-bit exe: warm launch against the
-# start-only floor, warm launch with a small and a large tree, cold
-# installation against the shell-only floor and xcopy. Builds each exe and
-# the helpers of its architecture, then runs bench.py inside a private X
-# server. Arguments go to bench.py (--reps N, --cold-reps N, --trace).
+# Windows programs can run here) and the 64-bit exe: warm launch from a copy
+# the launcher installed, against the walk floor and the start-only floor, with
+# trees of 300, 10 and 10,000 files; cold installation against the shell-only
+# floor and xcopy. Builds each exe and the helpers of its architecture, then
+# runs bench.py inside a private X server. Arguments go to bench.py (--reps N,
+# --cold-reps N, --trace).
 set -e
 cd "$(dirname "$0")/.."
 
@@ -27,18 +28,20 @@ for preset in $presets; do
     cmake --build --preset $preset -j2 >/dev/null
     mkdir -p "$BUILD/bench"
     $CC -O2 -Wall -Wextra -static -mwindows -o "$BUILD/bench/floor.exe" bench/floor.c
+    $CC -O2 -Wall -Wextra -static -mwindows -o "$BUILD/bench/walkfloor.exe" bench/walkfloor.c
     $CC -O2 -Wall -Wextra -static -mwindows -o "$BUILD/bench/shellcopy.exe" bench/shellcopy.c -lshell32
     $CC -O2 -Wall -Wextra -static -o "$BUILD/bench/timer.exe" bench/timer.c
 
     echo "== $preset"
     set -- --launcher "$BUILD/ZelvoLauncher.exe" --viewer "$BUILD/tests/e2e/KiroZelvo.exe" \
         --spawn "$BUILD/tests/e2e/spawn.exe" --timer "$BUILD/bench/timer.exe" \
-        --floor "$BUILD/bench/floor.exe" --shellcopy "$BUILD/bench/shellcopy.exe" "$@"
+        --floor "$BUILD/bench/floor.exe" --walkfloor "$BUILD/bench/walkfloor.exe" \
+        --shellcopy "$BUILD/bench/shellcopy.exe" "$@"
     if [ -n "$DISPLAY" ]; then
         python3 bench/bench.py "$@" || status=1
     else
         xvfb-run -a -s "-screen 0 1024x768x24" python3 bench/bench.py "$@" || status=1
     fi
-    shift 12   # back to the caller's arguments for the next exe
+    shift 14   # back to the caller's arguments for the next exe
 done
 exit $status
