@@ -24,6 +24,20 @@ class WholeCopyTests(E2ETest):
     group = "whole_copy"
     FILES, SIZE = 300, 2048
 
+    def assertFailureRemembered(self, medium):
+        """The next launches from this disc start from it at once, without
+        copying for nothing, even though a copy could now be made; "/REPAIR"
+        tries all the same, and then the copy is used."""
+        for _ in range(2):
+            res = W().run("", exe=LAUNCHER_E)
+            self.assertEnded(res)
+            self.assertViewerFrom(res, "E:")
+            self.assertIsNone(snapshot(W().temp_copy), "copied again within the day")
+        res = W().run("/REPAIR", exe=LAUNCHER_E)
+        self.assertEnded(res)
+        self.assertNoBox(res)
+        self.assertNextLaunchUses(W().temp_copy, medium)
+
     def test_unreadable_medium_file(self):
         # A scratch: another program holds one file of the disc open without sharing.
         medium = W().medium_on("e")
@@ -37,7 +51,7 @@ class WholeCopyTests(E2ETest):
         self.assertViewerFrom(res, "E:")
         self.assertNothingPartial(medium)
         self.assertIsNone(snapshot(W().temp_copy), "a copy without the unreadable file")
-        self.assertNextLaunchUses(W().temp_copy, medium)
+        self.assertFailureRemembered(medium)
 
     def test_medium_taken_out_part_way(self):
         medium = W().medium_on("e", big_files=self.FILES, big_size=self.SIZE)
@@ -67,7 +81,7 @@ class WholeCopyTests(E2ETest):
         # Any viewer started came from the disc (it was gone: nothing started).
         for v in res.viewer:
             self.assertTrue(v["cmd"].startswith('"E:'), v)
-        self.assertNextLaunchUses(W().temp_copy, medium)
+        self.assertFailureRemembered(medium)
 
     def run_while_the_old_viewer_runs(self, args):
         """An old shared copy whose viewer another program holds open, as the

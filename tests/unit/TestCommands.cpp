@@ -940,3 +940,108 @@ INSTANTIATE_TEST_SUITE_P(EachRecord, RecordTest, ::testing::ValuesIn(kRecordCase
                          [](const ::testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
 
 }  // namespace
+
+// ---- A failure is not paid for at every launch, and no leftover blocks for good --
+
+namespace {
+
+void UnreadableDiscFile()
+{
+    fake::SetShellDropsFileErrors(true);
+    fake::HoldOpenExternally("E:\\VIEWER\\help\\img\\logo.png", GENERIC_READ, 0);
+}
+
+// A leftover that the launcher may not remove: a file in it is held open without delete sharing.
+void StuckLeftover(const std::string& folder)
+{
+    fake::AddFile(folder + "\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+    fake::HoldOpenExternally(folder + "\\VIEWER\\bin\\KiroZelvo.exe", GENERIC_READ, FILE_SHARE_READ);
+}
+
+struct RepeatCase {
+    const char* name;
+    std::function<void()> arrange;       // after the disc in E: and a writable, empty shared location
+    std::vector<std::wstring> commands;  // run one after another, each a process of its own
+    std::function<void()> between;       // before each run but the first
+    int copies;                          // shell copies and moves in all the runs
+    std::string viewerFrom;              // where the last viewer started
+    Held shared;                         // the shared copy folder at the end
+};
+
+void PrintTo(const RepeatCase& c, std::ostream* os) { *os << c.name; }
+
+const std::function<void()> kNothing = [] {};
+const std::function<void()> kADayLater = [] { fake::AdvanceClock(FAILURE_MEMORY); };
+
+const RepeatCase kRepeatCases[] = {
+    // A scratched disc: the first launch finds out, the next two start from the disc at once.
+    {"UnreadableDiscFileCopiedOnce", UnreadableDiscFile, {L"", L"", L""}, kNothing, 1, "E:", Held::Nothing},
+    // ... and a day later it is tried again.
+    {"TriedAgainADayLater", UnreadableDiscFile, {L"", L""}, kADayLater, 2, "E:", Held::Nothing},
+    // A newer disc is tried at once.
+    {"NewerDiscTriedAtOnce", UnreadableDiscFile, {L"", L""},
+     [] { fake::AddFile("E:\\VIEWER\\bin\\Version.txt", "3.2.0.16\r\n"); }, 2, "E:", Held::Nothing},
+    // "/REPAIR" always tries.
+    {"RepairAlwaysTries", UnreadableDiscFile, {L"", L" /REPAIR"}, kNothing, 2, "E:", Held::Nothing},
+    // An old copy's deletion leftover that cannot go no longer blocks its replacement.
+    {"DeletingLeftoverThatStays",
+     [] {
+         LauncherTest::MakeCopy(kShared, kOld);
+         StuckLeftover(kShared + ".deleting");
+     },
+     {L""}, kNothing, 1, kShared, Held::FromMedium},
+    // Another user's staging folder, left by a launcher killed at log-off.
+    {"OtherUsersStagingFolder", [] { StuckLeftover(kShared + ".partial"); }, {L""}, kNothing, 1, kShared,
+     Held::FromMedium},
+    // A killed installation's leftover beside the temp copy takes the room the shared copy needs.
+    {"LeftoverBesideAnotherLocation",
+     [] {
+         fake::AddFile(kTemp + ".partial\\VIEWER\\bin\\KiroZelvo.exe", std::string(40960, 'K'));
+         fake::SetDriveFreeBytes("C:", 30000);
+     },
+     {L""}, kNothing, 1, kShared, Held::FromMedium},
+    // A moved copy whose renames a scanner holds up for 25 s stays whole under the
+    // staging name, and the next launch puts it in place.
+    {"MovedCopyHeldUpIsKept",
+     [] {
+         LauncherTest::MakeCopy(kTemp, kNew);
+         fake::HoldUpCall("MoveFileA", kShared + ".partial", ERROR_SHARING_VIOLATION, 25000);
+     },
+     {L"", L""}, [] { fake::AdvanceClock(30000); }, 1, kShared, Held::MovedIn},
+    // A folder of the disc whose listing breaks off is not taken for all there is.
+    {"ListingCutShort",
+     [] { fake::FailCall("FindNextFileA", 0, ERROR_FILE_CORRUPT, "E:\\VIEWER\\help\\*.*"); },
+     {L""}, kNothing, 0, "E:", Held::Nothing},
+};
+
+class RepeatTest : public CommandTest, public ::testing::WithParamInterface<RepeatCase>
+{
+};
+
+TEST_P(RepeatTest, CopiesOnlyWhatCanBeHadAndKeepsTheOnlyCopy)
+{
+    const RepeatCase& c = GetParam();
+    MakeMedium();
+    c.arrange();
+    for (size_t i = 0; i < c.commands.size(); i++) {
+        if (i > 0)
+            c.between();
+        CLauncherApp launcher;
+        fake::SetCommandLine(L"\"E:\\VIEWER\\bin\\ZelvoLauncher.exe\"" + c.commands[i]);
+        EXPECT_FALSE(launcher.InitInstance());
+        launcher.ExitInstance();
+    }
+
+    int copies = 0;
+    for (const auto& op : fake::ShellOps())
+        copies += op.func == FO_COPY || op.func == FO_MOVE;
+    EXPECT_EQ(copies, c.copies);
+    ASSERT_FALSE(fake::Processes().empty());
+    EXPECT_EQ(fake::Processes().back().commandLine.value_or(""), ViewerLine(c.viewerFrom));
+    ExpectHeld(kShared, c.shared);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachSequence, RepeatTest, ::testing::ValuesIn(kRepeatCases),
+                         [](const ::testing::TestParamInfo<RepeatCase>& info) { return info.param.name; });
+
+}  // namespace
