@@ -4,8 +4,6 @@
 
 #include "platform/Afx.h"
 
-#include <string>
-
 // What the files of a viewer copy come to: how many there are and their exact
 // sizes. The space check counts them at the copy source; a new copy must come
 // to the same before it takes the copy folder's name.
@@ -70,7 +68,7 @@ public:
     CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
 
 private:
-    std::wstring GetOwnPathWide();
+    CWideText GetOwnPathWide();
     CString GetOwnPath();
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
