@@ -35,7 +35,7 @@ C_SOURCE = r'''
 #include <windows.h>
 int main(void)
 {
-    MessageBoxA(NULL, GetCommandLineA(), "test", MB_OK);
+    MessageBoxA(NULL, "text", "test", MB_OK);
     return 0;
 }
 '''
@@ -47,7 +47,7 @@ CXX_SOURCE = r'''
 #include <string>
 int main()
 {
-    std::string text = GetCommandLineA();
+    std::string text = GetCommandLineW()[0] ? "" : "-";
     try { if (text.empty()) throw std::runtime_error("empty"); }
     catch (const std::exception &e) { text = e.what(); }
     MessageBoxA(NULL, text.c_str(), "test", MB_OK);
@@ -56,7 +56,7 @@ int main()
 '''
 
 # GetTickCount64 came with Windows Vista.
-VISTA_SOURCE = C_SOURCE.replace('MessageBoxA(NULL, GetCommandLineA(), "test", MB_OK);',
+VISTA_SOURCE = C_SOURCE.replace('MessageBoxA(NULL, "text", "test", MB_OK);',
                                 'return (int)GetTickCount64();')
 
 # A section both writable and executable.
