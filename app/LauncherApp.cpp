@@ -60,9 +60,9 @@ void CLauncherApp::ShowCommands()
 
 // The launcher's own path, read in full however long it is: a cut path would
 // put the medium's root somewhere else entirely. Empty when it cannot be read.
-std::wstring CLauncherApp::GetOwnPathWide()
+CWideText CLauncherApp::GetOwnPathWide()
 {
-    std::wstring path;
+    CWideText path;
     for (DWORD size = 1300; size <= 32768; size *= 2) {
         path.resize(size);
         DWORD length = GetModuleFileNameW(NULL, &path[0], size);
@@ -73,14 +73,14 @@ std::wstring CLauncherApp::GetOwnPathWide()
             return path;
         }
     }
-    return std::wstring();
+    return CWideText();
 }
 
 // The launcher's own path as ANSI text. Empty when it cannot be read, or when
 // the ANSI code page cannot hold it.
 CString CLauncherApp::GetOwnPath()
 {
-    std::wstring wide = GetOwnPathWide();
+    CWideText wide = GetOwnPathWide();
     if (wide.empty())
         return CString();
     return ToAnsiPath(wide);
@@ -90,7 +90,7 @@ CString CLauncherApp::GetOwnPath()
 // would give '?' or a look-alike letter in place of such a letter, and every
 // path built on that text would lead somewhere else. The path holds only when
 // it converts back unchanged.
-CString CLauncherApp::ToAnsiPath(const std::wstring& wide)
+CString CLauncherApp::ToAnsiPath(const CWideText& wide)
 {
     CString path;
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
@@ -102,7 +102,7 @@ CString CLauncherApp::ToAnsiPath(const std::wstring& wide)
     }
     path.ReleaseBuffer(-1);
 
-    std::wstring back(wide.size() + 1, L'\0');
+    CWideText back(wide.size() + 1, L'\0');
     int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, &back[0], static_cast<int>(back.size()));
     if (chars != static_cast<int>(wide.size()) + 1 || back.compare(0, wide.size(), wide) != 0)
         path.Empty();
@@ -203,10 +203,10 @@ BOOL CLauncherApp::StartViewer(CString folder)
                           workingDir, &startup, &process);
 }
 
-static std::wstring UpToLastBackslash(const std::wstring& path)
+static CWideText UpToLastBackslash(const CWideText& path)
 {
     size_t last = path.rfind(L'\\');
-    return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
+    return last == CWideText::npos ? CWideText() : path.substr(0, last);
 }
 
 // Starts the viewer from the medium through the wide API, for a medium whose
@@ -214,12 +214,12 @@ static std::wstring UpToLastBackslash(const std::wstring& path)
 // a start from the medium, in full Unicode.
 BOOL CLauncherApp::StartViewerWide()
 {
-    std::wstring ownPath = GetOwnPathWide();
+    CWideText ownPath = GetOwnPathWide();
     if (ownPath.empty())
         return FALSE;
-    std::wstring mediaRoot = UpToLastBackslash(UpToLastBackslash(UpToLastBackslash(ownPath)));
-    std::wstring workingDir = mediaRoot + L"\\VIEWER\\bin";
-    std::wstring commandLine = L"\"" + workingDir + L"\\KiroZelvo.exe\" data=" + mediaRoot + L"\\";
+    CWideText mediaRoot = UpToLastBackslash(UpToLastBackslash(UpToLastBackslash(ownPath)));
+    CWideText workingDir = mediaRoot + L"\\VIEWER\\bin";
+    CWideText commandLine = L"\"" + workingDir + L"\\KiroZelvo.exe\" data=" + mediaRoot + L"\\";
 
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof(startup));

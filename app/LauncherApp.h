@@ -4,9 +4,6 @@
 
 #include "platform/Afx.h"
 
-#include <string>
-#include <vector>
-
 // What the files of a viewer copy come to: how many there are and their exact
 // sizes. The space check counts them at the copy source; a new copy must come
 // to the same before it takes the copy folder's name.
@@ -80,12 +77,12 @@ public:
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
 
 private:
-    std::wstring GetOwnPathWide();
+    CWideText GetOwnPathWide();
     CString GetOwnPath();
-    CString ToAnsiPath(const std::wstring& wide);
-    std::wstring ToWidePath(const CString& path);
+    CString ToAnsiPath(const CWideText& wide);
+    CWideText ToWidePath(const CString& path);
     CString GetTempFolder();
-    CString GetShortAnsiPath(const std::wstring& wide);
+    CString GetShortAnsiPath(const CWideText& wide);
     CString GetAnsiEntryName(const WIN32_FIND_DATAW& entry);
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
@@ -113,7 +110,7 @@ private:
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& suffix);
     BOOL RenameWithRetry(const CString& from, const CString& to);
-    BOOL ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CCopyFile>* subfolders);
+    BOOL ListFolder(const CString& folder, TArray<CCopyFile>& files, TArray<CCopyFile>* subfolders);
     BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
     BOOL WriteCopyRecord(const CString& copyFolder);
     BOOL MatchesCopyRecord(const CString& copyFolder);

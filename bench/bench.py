@@ -223,12 +223,15 @@ def shellcopy_steps(W):
 
 
 def xcopy_steps(W):
-    dest = W.win(W.shared_copy)
-    return [("C:\\windows\\system32\\xcopy.exe", None,
-             'xcopy.exe E:\\VIEWER "%s\\VIEWER" /E /I /Q /Y' % dest),
+    # Wine 10.0's xcopy takes no path with a space (its own parameters are
+    # then too many), and the copy folder's path holds three: it copies
+    # through the drive letter T:, pointed at the copy folder, which cmd makes
+    # first (a cmd start more in the reference's time).
+    W.map_drive("t", W.shared_copy)
+    return [("C:\\windows\\system32\\cmd.exe", None, 'cmd.exe /c mkdir "%s"' % W.win(W.shared_copy)),
+            ("C:\\windows\\system32\\xcopy.exe", None, "xcopy.exe E:\\VIEWER T:\\VIEWER /E /I /Q /Y"),
             ("C:\\windows\\system32\\xcopy.exe", None,
-             # a closing quote after a backslash needs it doubled
-             'xcopy.exe E:\\kiro\\KiroPageHolder.exe "%s\\kiro\\\\" /Q /Y' % dest)]
+             "xcopy.exe E:\\kiro\\KiroPageHolder.exe T:\\kiro\\ /Q /Y")]
 
 
 # ---- checks of each path, through the test harness ------------------------------

@@ -100,7 +100,7 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
 // path instead.
 CString CLauncherApp::GetTempFolder()
 {
-    std::wstring wide(1300, L'\0');
+    CWideText wide(1300, L'\0');
     DWORD length = GetTempPathW(1300, &wide[0]);
     // A path too long for the buffer comes back as the size it needs: the
     // buffer then holds nothing to go by.
@@ -118,9 +118,9 @@ CString CLauncherApp::GetTempFolder()
 // The short (8.3) form of an existing path as ANSI text; empty when it has
 // none that the ANSI code page holds. A volume without short names gives the
 // long path back.
-CString CLauncherApp::GetShortAnsiPath(const std::wstring& wide)
+CString CLauncherApp::GetShortAnsiPath(const CWideText& wide)
 {
-    std::wstring shortPath(1300, L'\0');
+    CWideText shortPath(1300, L'\0');
     DWORD length = GetShortPathNameW(wide.c_str(), &shortPath[0], 1300);
     if (length == 0 || length >= 1300)
         return CString();
@@ -190,14 +190,14 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
 }
 
 // ANSI text as a wide call takes it: what the ANSI calls make of it.
-std::wstring CLauncherApp::ToWidePath(const CString& path)
+CWideText CLauncherApp::ToWidePath(const CString& path)
 {
     int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, NULL, 0);
     if (chars <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
+        return CWideText();
+    CWideText wide(static_cast<size_t>(chars), L'\0');
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], chars) != chars)
-        return std::wstring();
+        return CWideText();
     wide.resize(static_cast<size_t>(chars) - 1);
     return wide;
 }

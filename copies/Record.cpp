@@ -42,7 +42,7 @@ static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
 // One listing of a folder: its files with their sizes and, when asked for,
 // its subfolders (links left out: they are never followed), each sorted by
 // name. FALSE when the folder cannot be listed to its end.
-BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& files, std::vector<CCopyFile>* subfolders)
+BOOL CLauncherApp::ListFolder(const CString& folder, TArray<CCopyFile>& files, TArray<CCopyFile>* subfolders)
 {
     files.clear();
     if (subfolders)
@@ -80,8 +80,8 @@ BOOL CLauncherApp::ListFolder(const CString& folder, std::vector<CCopyFile>& fil
 // subfolders, so that a check lists every folder once.
 BOOL CLauncherApp::AddFolderToRecord(const CString& folder, const CString& relative, CString& record)
 {
-    std::vector<CCopyFile> files;
-    std::vector<CCopyFile> subfolders;
+    TArray<CCopyFile> files;
+    TArray<CCopyFile> subfolders;
     if (!ListFolder(folder, files, &subfolders))
         return FALSE;
     for (const CCopyFile& file : files)
@@ -180,7 +180,7 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
 
     LPSTR all = text.GetBuffer(length);
     CString listed;  // the folder whose listing `files` holds
-    std::vector<CCopyFile> files;
+    TArray<CCopyFile> files;
     BOOL haveListing = FALSE;
     int lines = 0;
     for (int start = 0; start < length;) {

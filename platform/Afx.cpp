@@ -19,7 +19,7 @@ CString& CString::operator=(LPCWSTR text)
     int size = WideCharToMultiByte(CP_ACP, 0, text, -1, NULL, 0, NULL, NULL);
     if (size <= 1)
         return *this;
-    std::string converted(static_cast<size_t>(size), '\0');
+    TText<char> converted(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text, -1, &converted[0], size, NULL, NULL);
     converted.resize(strlen(converted.c_str()));
     m_text.swap(converted);
@@ -252,7 +252,7 @@ LPWSTR* AfxCommandLineToArgvW(LPCWSTR commandLine, int* count)
     const wchar_t* at = commandLine;
     if (at == NULL || *at == 0 || IsBlank(*at))
         return CommandLineToArgvW(commandLine, count);
-    std::vector<std::wstring> args;
+    TArray<CWideText> args;
     if (*at == L'"') {
         const wchar_t* end = wcschr(at + 1, L'"');
         if (end == NULL || end == at + 1)
@@ -286,7 +286,7 @@ LPWSTR* AfxCommandLineToArgvW(LPCWSTR commandLine, int* count)
     // The shell's layout: the pointers, a NULL, then the texts.
     size_t pointers = (args.size() + 1) * sizeof(LPWSTR);
     size_t chars = 0;
-    for (const std::wstring& arg : args)
+    for (const CWideText& arg : args)
         chars += arg.size() + 1;
     LPWSTR* argv = static_cast<LPWSTR*>(LocalAlloc(LMEM_FIXED, pointers + chars * sizeof(wchar_t)));
     if (argv == NULL)

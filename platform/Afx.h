@@ -2,10 +2,8 @@
 // CFileFind and CWinApp, with only what the launcher uses.
 #pragma once
 
+#include "platform/Text.h"
 #include "platform/Win32.h"
-
-#include <string>
-#include <vector>
 
 // ANSI (multibyte) text in the system's code page, copied on assignment.
 // Searches and trims step over double-byte characters, so the trail byte of
@@ -49,7 +47,7 @@ private:
     // Byte index of each character's start, in order: the multibyte walk.
     template <typename Visit> void ForEachChar(Visit visit) const;
 
-    std::string m_text;
+    TText<char> m_text;
 };
 
 // The runtime's multibyte comparisons (_mbsicmp, _mbscmp) take unsigned text.
@@ -68,7 +66,7 @@ public:
     void RemoveAll() { m_items.clear(); }
 
 private:
-    std::vector<CString> m_items;
+    TArray<CString> m_items;
 };
 
 // Walks the entries of a folder search: FindFile starts it, each FindNextFile

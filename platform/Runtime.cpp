@@ -16,32 +16,33 @@ void __verbose_terminate_handler()
 }
 }
 
-// std::string and std::vector report a request they cannot meet through these.
-// The runtime's own versions throw std::length_error and std::out_of_range,
-// whose messages pull in a second, copy-on-write string implementation and
-// the code around it. The launcher catches only with catch (...), so the
-// exception's type carries nothing here. Only the functions the launcher's
-// code calls are replaced: should it come to need another one, the runtime's
-// file of them comes along and the link fails on the duplicates, rather than
-// some exception silently changing type.
-namespace std {
-void __throw_bad_alloc()
+// In GCC 14, libgcc's thread support for Windows (gthr-win32.o, which the
+// runtime's exception allocator needs for its mutex) also holds a thread
+// comparison that calls GetThreadId, a function Windows XP lacks: imported,
+// it would stop the exe from starting there. The launcher compares no
+// threads, so nothing calls it; its import slot is this program's own and
+// looks the function up on a call, failing as the function does (0) where the
+// system has none. GCC 12's runtime does not name the function, and the slot
+// is then dropped with everything else nothing refers to.
+#include <windows.h>
+
+namespace {
+DWORD WINAPI GetThreadIdWhereThere(HANDLE thread)
 {
-    throw bad_alloc();
+    typedef DWORD(WINAPI * GetThreadIdFunction)(HANDLE);
+    FARPROC found = GetProcAddress(GetModuleHandleA("KERNEL32.dll"), "GetThreadId");
+    if (found == NULL) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return reinterpret_cast<GetThreadIdFunction>(reinterpret_cast<void*>(found))(thread);
+}
 }
 
-void __throw_bad_array_new_length()
-{
-    throw bad_array_new_length();
-}
-
-void __throw_length_error(const char*)
-{
-    throw bad_alloc();
-}
-
-void __throw_out_of_range_fmt(const char*, ...)
-{
-    throw exception();
-}
-}
+#ifdef _WIN64
+#define GET_THREAD_ID_SLOT "__imp_GetThreadId"
+#else
+#define GET_THREAD_ID_SLOT "__imp__GetThreadId@4"
+#endif
+extern "C" DWORD(WINAPI* const GetThreadIdSlot)(HANDLE) __asm__(GET_THREAD_ID_SLOT);
+extern "C" DWORD(WINAPI* const GetThreadIdSlot)(HANDLE) = GetThreadIdWhereThere;

@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing the launcher need
 # and this machine lacks. Run as root; does nothing when everything is there.
+# Works on Debian 12 and 13: packages whose names change between releases
+# (clang's libFuzzer runtime, Wine's parts) are looked up with apt-cache.
+#
+#   scripts/install-deps.sh [--debootstrap]
+#
+# --debootstrap: also what scripts/test-in-debian.sh needs on this machine.
 set -euo pipefail
 
 need=()
@@ -8,12 +14,12 @@ have() { command -v "$1" >/dev/null 2>&1; }
 have cmake || need+=(cmake)
 have g++ || need+=(g++)
 have clang++ || need+=(clang)
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 have python3 || need+=(python3)
+have git || need+=(git)                       # the release names its commit
 have x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
 have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
-have wine || need+=(wine64 wine)
+have wine || need+=(wine)
 have xvfb-run || need+=(xvfb)
 have xauth || need+=(xauth)
 have xdotool || need+=(xdotool)
@@ -23,6 +29,30 @@ have openssl || need+=(openssl)               # the release: certificate checks
 have osslsigncode || need+=(osslsigncode)     # the release: signing
 have xorriso || need+=(xorriso)               # scripts/disc.py: disc images
 [ -e /usr/lib/python3/dist-packages/pycdlib ] || need+=(python3-pycdlib)  # scripts/disc.py: reading images
+if [ "${1:-}" = --debootstrap ]; then
+    have debootstrap || need+=(debootstrap)
+fi
+
+# The first of the named packages that this release's archive offers, or
+# nothing.
+offered() {
+    local p
+    for p in "$@"; do
+        if [ -n "$(apt-cache show --no-all-versions "$p" 2>/dev/null | sed -n 's/^Package: //p')" ]; then
+            echo "$p"
+            return
+        fi
+    done
+}
+
+lists_updated=
+install() {
+    [ $# -gt 0 ] || return 0
+    export DEBIAN_FRONTEND=noninteractive
+    [ -n "$lists_updated" ] || { apt-get update -q >/dev/null; lists_updated=1; }
+    echo "Installing: $*"
+    apt-get install -y -q "$@" >/dev/null
+}
 
 # A tiny i386 Linux program (exit(42) through int 0x80): whether this kernel
 # runs 32-bit programs at all. Some machines of this kind refuse them.
@@ -36,21 +66,44 @@ runs_i386() {
     [ "$rc" = 42 ]
 }
 
-# The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (wine32,
-# from the i386 architecture) beside wine64.
+# The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (from the
+# i386 architecture) beside the 64-bit one.
+want_wine32=
 if [ ! -x /usr/lib/wine/wine ]; then
     if runs_i386; then
+        want_wine32=1
+        # The i386 lists come with the update below.
         dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-        need+=(wine32:i386)
     else
         echo "This kernel does not run 32-bit programs: wine32 is not installed, and the 32-bit exe's" \
              "end-to-end tests and benchmark are skipped."
     fi
 fi
+wine64_missing=
+[ -x /usr/lib/wine/wine64 ] || wine64_missing=1
 
-if [ ${#need[@]} -gt 0 ]; then
-    echo "Installing: ${need[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >/dev/null
-    apt-get install -y -q "${need[@]}" >/dev/null
+if [ ${#need[@]} -gt 0 ] || [ -n "$want_wine32" ] || [ -n "$wine64_missing" ]; then
+    [ -n "$lists_updated" ] || { apt-get update -q >/dev/null; lists_updated=1; }
+    # Wine's 64-bit loader and its 32-bit part, under this release's names.
+    if [ -n "$wine64_missing" ]; then
+        part=$(offered wine64 wine)
+        [ -n "$part" ] || { echo "install-deps.sh: this release offers no package of Wine's 64-bit loader" >&2; exit 1; }
+        need+=("$part")
+    fi
+    if [ -n "$want_wine32" ]; then
+        part=$(offered wine32:i386)
+        [ -n "$part" ] || { echo "install-deps.sh: this release offers no package of Wine's 32-bit part" >&2; exit 1; }
+        need+=("$part")
+    fi
+    install "${need[@]}"
+fi
+
+# clang's libFuzzer runtime, for the clang that is installed now, whatever its
+# version (Debian 12: clang 14, Debian 13: clang 19).
+resource=$(clang++ -print-resource-dir)
+if ! ls "$resource"/lib/*/libclang_rt.fuzzer*.a >/dev/null 2>&1; then
+    version=$(clang++ -dumpversion)
+    runtime=$(offered "libclang-rt-${version%%.*}-dev")
+    [ -n "$runtime" ] || { echo "install-deps.sh: this release offers no libFuzzer runtime for clang $version" >&2; exit 1; }
+    install "$runtime"
 fi

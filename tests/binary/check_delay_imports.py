@@ -6,7 +6,9 @@ at the loader code of its own stub, which loads the DLL on the first call and
 puts the real address in the slot. The stub is a 6-byte jump through the slot
 (ff 25), followed by that loader code, which names the slot again. A slot that
 starts out 0, or anywhere else, crashes the program on that first call; i386
-ld does that when it drops a stub nothing names outright.
+ld does that when it drops a stub nothing names outright. So does a slot in a
+read-only section (binutils 2.44 makes .idata so), where the address cannot
+be stored.
 
 Works on the stripped exe: the slots come from the delay-load descriptors.
 
@@ -48,6 +50,11 @@ def check(path):
         slot = slots.get((dll.upper(), name))
         if slot is None:
             print("FAIL %s: not delay-loaded from %s" % (name, dll))
+            failures += 1
+            continue
+        if not pe.get_section_by_rva(slot - base).IMAGE_SCN_MEM_WRITE:
+            print("FAIL %s: slot 0x%X lies in a read-only section: the first call cannot store"
+                  " the function's address there" % (name, slot))
             failures += 1
             continue
         start = int.from_bytes(pe.get_data(slot - base, width), "little")

@@ -29,11 +29,13 @@ ARCH_LINK = {'x64': ('-Wl,--high-entropy-va',), 'x86': ('-Wl,--no-seh',)}
 
 TOOLS = {'x64': 'x86_64-w64-mingw32', 'x86': 'i686-w64-mingw32'}
 
+# Entered through main, as the launcher is (-mwindows makes it a windowed
+# program all the same).
 C_SOURCE = r'''
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
+int main(void)
 {
-    MessageBoxA(NULL, cmd, "test", MB_OK);
+    MessageBoxA(NULL, "text", "test", MB_OK);
     return 0;
 }
 '''
@@ -43,9 +45,9 @@ CXX_SOURCE = r'''
 #include <windows.h>
 #include <stdexcept>
 #include <string>
-int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
+int main()
 {
-    std::string text = cmd;
+    std::string text = GetCommandLineW()[0] ? "" : "-";
     try { if (text.empty()) throw std::runtime_error("empty"); }
     catch (const std::exception &e) { text = e.what(); }
     MessageBoxA(NULL, text.c_str(), "test", MB_OK);
@@ -54,7 +56,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
 '''
 
 # GetTickCount64 came with Windows Vista.
-VISTA_SOURCE = C_SOURCE.replace('MessageBoxA(NULL, cmd, "test", MB_OK);',
+VISTA_SOURCE = C_SOURCE.replace('MessageBoxA(NULL, "text", "test", MB_OK);',
                                 'return (int)GetTickCount64();')
 
 # A section both writable and executable.
@@ -263,7 +265,8 @@ class CheckerOn32Bit(unittest.TestCase):
 
 class DelayCheckerCatchesBadSlots(unittest.TestCase):
     """The launcher's own exe (ZELVO_LAUNCHER_EXE), with one delay-load slot
-    made to start at 0, as i386 ld leaves it, or at another function's stub."""
+    made to start at 0, as i386 ld leaves it, or at another function's stub,
+    or with the slots' section read-only."""
 
     def test_bad_slots(self):
         exe = os.environ.get('ZELVO_LAUNCHER_EXE')
@@ -287,6 +290,16 @@ class DelayCheckerCatchesBadSlots(unittest.TestCase):
                     with open(bad, 'wb') as f:
                         f.write(data[:at] + value + data[at + width:])
                     self.assertEqual(check_delay_imports.check(bad), 1)
+            # The slots' section read-only, as binutils 2.44 links .idata: every
+            # first call would crash.
+            with self.subTest('read-only slots'):
+                section = pe.get_section_by_rva(first - base)
+                flags_at = section.get_file_offset() + 36   # its Characteristics
+                read_only = (section.Characteristics & ~0x80000000).to_bytes(4, 'little')
+                bad = os.path.join(tmp, 'bad.exe')
+                with open(bad, 'wb') as f:
+                    f.write(data[:flags_at] + read_only + data[flags_at + 4:])
+                self.assertEqual(check_delay_imports.check(bad), len(check_delay_imports.FUNCTIONS))
 
 
 class IconIsUpToDate(unittest.TestCase):

@@ -9,25 +9,27 @@ started. The stand-in viewer KiroZelvo.exe writes down its command line and
 working folder; message boxes are read from Wine's msgbox trace (text) and the
 X window name (caption), and dismissed with xdotool.
 
-Where Wine differs from a Windows machine (all checked on Wine 8):
+Where Wine differs from a Windows machine (checked on Wine 8 and Wine 10):
 - The all-users folder the launcher reads is PUBLIC (Wine reports Windows 6.1),
   C:\\users\\Public; the profiles folder is its parent, C:\\users, holding
   "Public" and the Unix user's profile.
 - A fresh prefix has no "C:\\users\\Public\\Application Data" (as on newer
   Windows, unlike XP's "All Users\\Application Data"), so the shared location
   is not writable until a test creates that folder.
-- The temp folder is C:\\users\\<unix user>\\Temp, not
-  "<profile>\\Local Settings\\Temp" (XP) nor "<profile>\\AppData\\Local\\Temp";
-  no profile has a "Local Settings" folder until a test makes one.
+- The user's profile and temp folder are what the prefix reports (USERPROFILE,
+  and TMP or TEMP, as a program sees them): Wine 8 puts the temp folder at
+  C:\\users\\<unix user>\\Temp, Wine 10 at <profile>\\AppData\\Local\\Temp (XP:
+  "<profile>\\Local Settings\\Temp"); no profile has a "Local Settings" folder
+  until a test makes one.
 - Unix TMP/TEMP/PUBLIC do not reach Windows programs; spawn.exe sets them.
 - Some profile folders (Desktop, Documents...) are links to $HOME; HOME points
   into the work folder here so that nothing outside it is touched.
-- FO_MOVE onto an existing folder of the same name does nothing and reports
-  success (Windows merges); FO_DELETE of a folder link deletes what the link
-  points to; a program cannot remove a host symlink at all.
+- FO_MOVE onto an existing folder of the same name: Wine 8 does nothing and
+  reports success, Wine 10 merges the two as Windows does; FO_DELETE of a
+  folder link deletes what the link points to; a program cannot remove a host
+  symlink at all.
 """
 
-import getpass
 import hashlib
 import os
 import re
@@ -267,7 +269,9 @@ class WinePrefix:
         self.prefix = os.path.join(self.root, "prefix")
         self.home = os.path.join(self.root, "home")
         os.makedirs(self.home)
-        self.user = getpass.getuser()
+        # The user's profile and temp folder (Windows paths on C:), as the
+        # prefix reports them once it is made (start()).
+        self.profile_win = self.temp_win = None
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
@@ -305,9 +309,25 @@ class WinePrefix:
         subprocess.run(["wineserver", "-w"], env=self.env)
         subprocess.run(["wineserver", "-p"], env=self.env)
         self.wine(["cmd", "/c", "echo"])
+        self.profile_win, self.temp_win = self.ask_profile_and_temp()
         for d in (self.users, self.temp_base, self.public):
             if not os.path.isdir(d):
                 raise RuntimeError("Wine prefix lacks " + d)
+
+    def ask_profile_and_temp(self):
+        """(USERPROFILE, the temp folder) as a program in this prefix sees
+        them; the temp folder is TMP, else TEMP, as GetTempPathA takes it."""
+        out = os.path.join(self.root, "environment.txt")
+        with open(out, "wb") as f:
+            subprocess.run([wine_program(), "cmd", "/c", "set"], env=self.env, stdout=f,
+                           stderr=subprocess.DEVNULL)
+        with open(out, encoding="latin-1") as f:
+            seen = {k.upper(): v for k, v in
+                    (line.rstrip("\r\n").split("=", 1) for line in f if "=" in line)}
+        profile, temp = seen.get("USERPROFILE"), seen.get("TMP") or seen.get("TEMP")
+        if not profile or not temp:
+            raise RuntimeError("Wine reports no USERPROFILE or TEMP: see " + out)
+        return profile, temp.rstrip("\\")
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env)
@@ -350,7 +370,13 @@ class WinePrefix:
 
     @property
     def users(self):
-        return os.path.join(self.drive_c, "users")
+        # The profiles folder, C:\users: the parent of the user's profile.
+        return os.path.dirname(self.host(self.profile_win))
+
+    @property
+    def user(self):
+        """The name of the user's profile folder (the Unix user's name)."""
+        return os.path.basename(self.host(self.profile_win))
 
     @property
     def public(self):
@@ -367,8 +393,8 @@ class WinePrefix:
 
     @property
     def temp_base(self):
-        # What GetTempPathA reports under Wine: C:\users\<user>\Temp\.
-        return os.path.join(self.users, self.user, "Temp")
+        # What GetTempPathA reports, without its trailing backslash.
+        return self.host(self.temp_win)
 
     @property
     def temp_copy(self):

@@ -91,6 +91,32 @@ TEST_F(FrameworkTest, ArraysKeepOrderAndEmpty)
     EXPECT_EQ(list.GetSize(), 0);
 }
 
+// The text and array storage is the framework's own: growing past what was
+// reserved keeps every character and item, text appended to itself included,
+// and an index out of range throws, as the standard library's at() does.
+TEST_F(FrameworkTest, TextAndArraysGrowAndKeepTheirContents)
+{
+    CString text = "ab";
+    std::string expected = "ab";
+    for (int i = 0; i < 6; i++) {
+        text += text;
+        text += 'c';
+        expected += expected + "c";
+    }
+    EXPECT_EQ(Str(text), expected);
+    EXPECT_THROW(text.GetAt(text.GetLength()), std::exception);
+
+    CStringArray list;
+    for (int i = 0; i < 100; i++)
+        list.Add(std::to_string(i).c_str());
+    list.SetSize(150, -1);
+    EXPECT_EQ(Str(list.GetAt(99)), "99");
+    EXPECT_TRUE(list.GetAt(149).IsEmpty());
+    list.SetSize(3, -1);
+    EXPECT_EQ(Str(list.GetAt(2)), "2");
+    EXPECT_THROW(list.GetAt(3), std::exception);
+}
+
 TEST_F(FrameworkTest, FileFinderWalksAFolder)
 {
     fake::AddFile("C:\\walk\\one.txt", "12345");
