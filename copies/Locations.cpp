@@ -55,9 +55,10 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
 // one without a stamp is left alone.
 BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
 {
-    CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
+    CString pattern = copyFolder + "\\VIEWER\\bin\\Version*.txt";
+    CString stamp = ReadVersionStamp(pattern);
     if (stamp.IsEmpty() && RecoverStagedCopy(copyFolder))
-        stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
+        stamp = ReadVersionStamp(pattern);
     if (stamp.IsEmpty())
         return FALSE;
     if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))

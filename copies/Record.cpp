@@ -47,33 +47,23 @@ BOOL CLauncherApp::ListFolder(const CString& folder, TArray<CCopyFile>& files, T
     files.clear();
     if (subfolders)
         subfolders->clear();
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(folder + "\\*", &entry);
-    if (search == INVALID_HANDLE_VALUE)
+    CFileFind finder;
+    BOOL more = finder.FindFile(folder + "\\*");
+    if (!more)
         return FALSE;
-    BOOL more = TRUE;
-    try {
-        while (more) {
-            CCopyFile found = {entry.cFileName,
-                               (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow};
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                files.push_back(found);
-            else if (subfolders && strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0 &&
-                     !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                subfolders->push_back(found);
-            more = FindNextFileA(search, &entry);
-        }
-    } catch (...) {
-        FindClose(search);
-        throw;
+    while (more) {
+        more = finder.FindNextFile();
+        CCopyFile found = {finder.GetFileName(), finder.GetLength64()};
+        if (!finder.IsDirectory())
+            files.push_back(found);
+        else if (subfolders && !finder.IsDots() && !finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT))
+            subfolders->push_back(found);
     }
-    // A listing that stops on an error (a damaged folder) is not the folder.
-    BOOL complete = GetLastError() == ERROR_NO_MORE_FILES;
-    FindClose(search);
     std::sort(files.begin(), files.end(), ByName);
     if (subfolders)
         std::sort(subfolders->begin(), subfolders->end(), ByName);
-    return complete;
+    // A listing that stops on an error (a damaged folder) is not the folder.
+    return finder.GetListError() == 0;
 }
 
 // Adds the files below `folder` to the record, each folder's files before its
