@@ -14,11 +14,22 @@ struct CCopyTally
     BOOL failed;  // a folder could not be listed to its end: the count is short
 };
 
-// One file of a copy, as a folder listing or the copy's record names it.
-struct CCopyFile
+// One listing of a folder: the names of its files and of its subfolders,
+// each sorted by name (byte order). The names lie in one block, each ended by
+// its NUL, so that a folder of thousands of files costs one growing block
+// rather than a string each: a launch lists every folder of the copy it starts.
+struct CFolderListing
 {
-    CString name;
-    ULONGLONG size;
+    struct Entry
+    {
+        size_t offset;  // of the name in `names`
+        ULONGLONG size;
+    };
+    TText<char> names;
+    TArray<Entry> files;
+    TArray<Entry> subfolders;
+
+    LPCSTR Name(const Entry& entry) const { return names.c_str() + entry.offset; }
 };
 
 class CLauncherApp : public CWinApp
@@ -110,7 +121,7 @@ private:
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& suffix);
     BOOL RenameWithRetry(const CString& from, const CString& to);
-    BOOL ListFolder(const CString& folder, TArray<CCopyFile>& files, TArray<CCopyFile>* subfolders);
+    BOOL ListFolder(const CString& folder, CFolderListing& listing);
     BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
     BOOL WriteCopyRecord(const CString& copyFolder);
     BOOL MatchesCopyRecord(const CString& copyFolder);

@@ -7,9 +7,25 @@
 #include <algorithm>
 #include <cstring>
 
-static bool ByName(const CCopyFile& a, const CCopyFile& b)
+// Byte order, as strcmp gives it, without a call into the runtime for each
+// pair: a launch compares the names of every folder of its copy.
+static int CompareNames(LPCSTR a, LPCSTR b)
 {
-    return strcmp(a.name, b.name) < 0;
+    while (*a != '\0' && *a == *b) {
+        a++;
+        b++;
+    }
+    return static_cast<unsigned char>(*a) - static_cast<unsigned char>(*b);
+}
+
+static void SortByName(const CFolderListing& listing, TArray<CFolderListing::Entry>& entries)
+{
+    auto byName = [&listing](const CFolderListing::Entry& a, const CFolderListing::Entry& b) {
+        return CompareNames(listing.Name(a), listing.Name(b)) < 0;
+    };
+    // File systems mostly list a folder in name order already: then nothing moves.
+    if (!std::is_sorted(entries.begin(), entries.end(), byName))
+        std::sort(entries.begin(), entries.end(), byName);
 }
 
 static CString Decimal(ULONGLONG value)
@@ -39,29 +55,29 @@ static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
     return count > 0;
 }
 
-// One listing of a folder: its files with their sizes and, when asked for,
-// its subfolders (links left out: they are never followed), each sorted by
-// name. FALSE when the folder cannot be listed to its end.
-BOOL CLauncherApp::ListFolder(const CString& folder, TArray<CCopyFile>& files, TArray<CCopyFile>* subfolders)
+// Lists a folder once, links to folders left out: they are never followed.
+// FALSE when the folder cannot be listed to its end.
+BOOL CLauncherApp::ListFolder(const CString& folder, CFolderListing& listing)
 {
-    files.clear();
-    if (subfolders)
-        subfolders->clear();
+    listing.names.clear();
+    listing.files.clear();
+    listing.subfolders.clear();
     CFileFind finder;
     BOOL more = finder.FindFile(folder + "\\*");
     if (!more)
         return FALSE;
     while (more) {
         more = finder.FindNextFile();
-        CCopyFile found = {finder.GetFileName(), finder.GetLength64()};
-        if (!finder.IsDirectory())
-            files.push_back(found);
-        else if (subfolders && !finder.IsDots() && !finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT))
-            subfolders->push_back(found);
+        BOOL isFolder = finder.IsDirectory();
+        if (isFolder && (finder.IsDots() || finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
+        CFolderListing::Entry entry = {listing.names.size(), finder.GetLength64()};
+        listing.names += finder.GetFileNameText();
+        listing.names += '\0';
+        (isFolder ? listing.subfolders : listing.files).push_back(entry);
     }
-    std::sort(files.begin(), files.end(), ByName);
-    if (subfolders)
-        std::sort(subfolders->begin(), subfolders->end(), ByName);
+    SortByName(listing, listing.files);
+    SortByName(listing, listing.subfolders);
     // A listing that stops on an error (a damaged folder) is not the folder.
     return finder.GetListError() == 0;
 }
@@ -70,14 +86,14 @@ BOOL CLauncherApp::ListFolder(const CString& folder, TArray<CCopyFile>& files, T
 // subfolders, so that a check lists every folder once.
 BOOL CLauncherApp::AddFolderToRecord(const CString& folder, const CString& relative, CString& record)
 {
-    TArray<CCopyFile> files;
-    TArray<CCopyFile> subfolders;
-    if (!ListFolder(folder, files, &subfolders))
+    CFolderListing listing;
+    if (!ListFolder(folder, listing))
         return FALSE;
-    for (const CCopyFile& file : files)
-        record += Decimal(file.size) + "\t" + relative + file.name + "\r\n";
-    for (const CCopyFile& subfolder : subfolders) {
-        if (!AddFolderToRecord(folder + "\\" + subfolder.name, relative + subfolder.name + "\\", record))
+    for (const CFolderListing::Entry& file : listing.files)
+        record += Decimal(file.size) + "\t" + relative + listing.Name(file) + "\r\n";
+    for (const CFolderListing::Entry& subfolder : listing.subfolders) {
+        CString name = listing.Name(subfolder);
+        if (!AddFolderToRecord(folder + "\\" + name, relative + name + "\\", record))
             return FALSE;
     }
     return TRUE;
@@ -148,8 +164,11 @@ DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
 // A copy without a record (made by a launcher on an older disc) and one whose
 // record is of a format this launcher does not know pass: the stamp alone
 // judges them. A record that cannot be read, or is not one, fails. The record
-// is taken apart in place, a line at a time: a launch pays for this check
-// with every copy it starts, so it costs little more than the listings.
+// is taken apart in place, a line at a time, and each folder's lines are
+// matched against its listing in one pass, both being in name order: a launch
+// pays for this check with every copy it starts, so it costs little more than
+// the listings. A record out of that order is none this launcher wrote: it
+// fails.
 BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
 {
     CString text;
@@ -157,7 +176,7 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return TRUE;
     int length = text.GetLength();
-    if (error != 0 || (int)strlen(text) != length)
+    if (error != 0)
         return FALSE;
     int formatLength = static_cast<int>(strlen(COPY_RECORD_FORMAT));
     if (length < formatLength || strncmp(text, COPY_RECORD_FORMAT, static_cast<size_t>(formatLength)) != 0)
@@ -169,14 +188,17 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
         lead[b] = b >= 0x80 && IsDBCSLeadByte(static_cast<BYTE>(b));
 
     LPSTR all = text.GetBuffer(length);
-    CString listed;  // the folder whose listing `files` holds
-    TArray<CCopyFile> files;
+    CString listed;  // the folder that `listing` lists
+    CFolderListing listing;
     BOOL haveListing = FALSE;
+    size_t unmatched = 0;  // the first file of the listing that no line has matched yet
     int lines = 0;
     for (int start = 0; start < length;) {
         int end = start;
-        while (end < length && all[end] != '\n')
-            end++;
+        for (; end < length && all[end] != '\n'; end++) {
+            if (all[end] == '\0')
+                return FALSE;  // no text at all
+        }
         int next = end < length ? end + 1 : end;
         if (end > start && all[end - 1] == '\r')
             end--;
@@ -194,9 +216,11 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
         }
 
         // "<size>\t<path>": no byte of a double-byte character is a tab.
-        LPSTR tab = strchr(line, '\t');
+        LPSTR tab = line;
+        while (*tab != '\0' && *tab != '\t')
+            tab++;
         ULONGLONG size = 0;
-        if (tab == NULL)
+        if (*tab == '\0')
             return FALSE;
         *tab = '\0';
         if (!ParseDecimal(line, size))
@@ -224,16 +248,20 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
             folder = path;
             name = lastSlash + 1;
         }
-        if (!haveListing || strcmp(folder, listed) != 0) {
-            if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, files, NULL))
+        if (!haveListing || CompareNames(folder, listed) != 0) {
+            if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, listing))
                 return FALSE;
             listed = folder;
             haveListing = TRUE;
+            unmatched = 0;
         }
-        auto found = std::lower_bound(files.begin(), files.end(), name,
-                                      [](const CCopyFile& file, LPCSTR wanted) { return strcmp(file.name, wanted) < 0; });
-        if (found == files.end() || strcmp(found->name, name) != 0 || found->size != size)
+        const TArray<CFolderListing::Entry>& files = listing.files;
+        while (unmatched < files.size() && CompareNames(listing.Name(files[unmatched]), name) < 0)
+            unmatched++;
+        if (unmatched == files.size() || CompareNames(listing.Name(files[unmatched]), name) != 0 ||
+            files[unmatched].size != size)
             return FALSE;
+        unmatched++;
     }
     return lines > 1;  // a copy always holds files
 }

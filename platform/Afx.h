@@ -84,6 +84,8 @@ public:
     void Close();
 
     CString GetFileName() const { return m_found.cFileName; }
+    // The same name, valid until the next FindNextFile: no copy made.
+    LPCSTR GetFileNameText() const { return m_found.cFileName; }
     CString GetFilePath() const;
     DWORD GetLength() const { return m_found.nFileSizeLow; }
     ULONGLONG GetLength64() const;

@@ -882,6 +882,14 @@ const RecordCase kRecordCases[] = {
          fake::AddFile(kShared + kRecord, "ZelvoCopyRecord 2\r\n1\tVIEWER\\gone.dll\r\n");
      },
      kShared, Then::Used},
+    // A folder's files out of name order: no launcher wrote that record.
+    {"FilesOutOfOrder",
+     [] {
+         LauncherTest::MakeCopy(kShared, kNew);
+         fake::AddFile(kShared + kRecord, "ZelvoCopyRecord 1\r\n" + std::to_string(kNew.size() + 2) +
+                                              "\tVIEWER\\bin\\Version.txt\r\n9000\tVIEWER\\bin\\KiroZelvo.exe\r\n");
+     },
+     kShared, Then::Replaced},
     // An up-to-date temp copy moves into the shared location with its own
     // record, not one made afresh of what it holds now (Thumbs.db).
     {"MovedCopyKeepsItsRecord",
