@@ -4,6 +4,7 @@
  *
  * The plan holds one "key=value" per line (CRLF or LF):
  *   reps=<n>          how many rounds (default 1)
+ *   pause=<ms>        untimed wait before each measurement (default 0)
  *   out=<path>        where to write the times
  *   set=NAME=VALUE    environment variable for every program (repeatable)
  *   case=<label>      begins a case: what one measurement runs
@@ -12,6 +13,9 @@
  *   cmd=<text>        the step's whole command line, element 0 included
  *
  * Each round runs every case once, in plan order, so that cases alternate.
+ * A job reports its last process gone before Wine and the kernel have torn
+ * that process down; the pause lets the teardown end before the next
+ * measurement starts, which would otherwise pay for it.
  * A measurement runs the case's steps one after the other; each step's program
  * runs in a job object of its own, and the step ends when the job has no
  * process left (the program and, say, the viewer it started). The clock runs
@@ -36,7 +40,7 @@ struct step { char exe[1024], dir[1024], cmd[4096]; };
 struct plan_case { char label[64]; int steps; struct step step[MAX_STEPS]; };
 
 static struct plan_case cases[MAX_CASES];
-static int ncases, reps = 1;
+static int ncases, reps = 1, pause_ms;
 static char out[1024];
 
 static void chomp(char *s)
@@ -58,6 +62,8 @@ static int read_plan(const char *path)
         chomp(line);
         if (!strncmp(line, "reps=", 5))
             reps = atoi(line + 5);
+        else if (!strncmp(line, "pause=", 6))
+            pause_ms = atoi(line + 6);
         else if (!strncmp(line, "out=", 4))
             lstrcpynA(out, line + 4, sizeof out);
         else if (!strncmp(line, "set=", 4)) {
@@ -192,6 +198,8 @@ int main(int argc, char **argv)
     for (int r = 0; r < reps && !failed; r++) {
         for (int i = 0; i < ncases && !failed; i++) {
             DWORD code = 0;
+            if (pause_ms > 0)
+                Sleep((DWORD)pause_ms);
             QueryPerformanceCounter(&t0);
             for (int k = 0; k < cases[i].steps && !failed; k++)
                 failed = run_step(&cases[i].step[k], &code, k == 0 ? &t0 : NULL);

@@ -41,16 +41,19 @@ static CString Decimal(ULONGLONG value)
 }
 
 // Reads "<digits>" in full into value; FALSE on anything else or an overflow.
+// No division: a 32-bit exe divides 64-bit numbers in a runtime call, and a
+// record has a number on every line.
 static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
 {
+    const ULONGLONG MAX_TENTH = ~0ull / 10;
+    const unsigned MAX_LAST = static_cast<unsigned>(~0ull % 10);
     value = 0;
     int count = 0;
     for (; text[count] != '\0'; count++) {
-        char c = text[count];
-        ULONGLONG next = value * 10 + static_cast<ULONGLONG>(c - '0');
-        if (c < '0' || c > '9' || count >= 20 || next / 10 != value)
+        unsigned digit = static_cast<unsigned>(text[count] - '0');
+        if (digit > 9 || value > MAX_TENTH || (value == MAX_TENTH && digit > MAX_LAST))
             return FALSE;
-        value = next;
+        value = value * 10 + digit;
     }
     return count > 0;
 }
