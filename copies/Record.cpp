@@ -200,7 +200,7 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
         int end = start;
         for (; end < length && all[end] != '\n'; end++) {
             if (all[end] == '\0')
-                return FALSE;  // no text at all
+                return FALSE;  // a NUL byte: no record this launcher wrote
         }
         int next = end < length ? end + 1 : end;
         if (end > start && all[end - 1] == '\r')
