@@ -292,6 +292,18 @@ class WinePrefix:
     # ---- prefix life ----------------------------------------------------
 
     def start(self):
+        try:
+            self._make_prefix()
+        except RuntimeError as e:
+            # On a fresh machine under load, Wine has now and then failed
+            # to make a prefix at all (its tools ran and printed nothing):
+            # once more, with a new prefix.
+            sys.stderr.write("Wine prefix set-up failed, once more: %s\n" % e)
+            subprocess.run(["wineserver", "-k"], env=self.env)
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            self._make_prefix()
+
+    def _make_prefix(self):
         reg = os.path.join(self.root, "setup.reg")
         lines = ["REGEDIT4", "",
                  "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]",
@@ -318,15 +330,18 @@ class WinePrefix:
         """(USERPROFILE, the temp folder) as a program in this prefix sees
         them; the temp folder is TMP, else TEMP, as GetTempPathA takes it."""
         out = os.path.join(self.root, "environment.txt")
-        with open(out, "wb") as f:
+        with open(out, "wb") as f, open(os.path.join(self.root, "wine.log"), "ab") as log:
             subprocess.run([wine_program(), "cmd", "/c", "set"], env=self.env, stdout=f,
-                           stderr=subprocess.DEVNULL)
+                           stderr=log)
         with open(out, encoding="latin-1") as f:
             seen = {k.upper(): v for k, v in
                     (line.rstrip("\r\n").split("=", 1) for line in f if "=" in line)}
         profile, temp = seen.get("USERPROFILE"), seen.get("TMP") or seen.get("TEMP")
         if not profile or not temp:
-            raise RuntimeError("Wine reports no USERPROFILE or TEMP: see " + out)
+            with open(os.path.join(self.root, "wine.log"), "rb") as f:
+                log = f.read()[-1500:].decode("latin-1")
+            raise RuntimeError("Wine reports no USERPROFILE or TEMP (%d variables seen); "
+                               "the end of wine.log:\n%s" % (len(seen), log))
         return profile, temp.rstrip("\\")
 
     def stop(self):
