@@ -137,11 +137,18 @@ DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
         return GetLastError() != 0 ? GetLastError() : ERROR_ACCESS_DENIED;
     DWORD error = 0;
     int length = 0;
+    // Room for the whole file at once: a record grown a chunk at a time is
+    // copied into new memory again and again.
+    DWORD sizeHigh = 0;
+    DWORD size = GetFileSize(file, &sizeHigh);
+    int room = size != INVALID_FILE_SIZE && sizeHigh == 0 && size < static_cast<DWORD>(MAX_SIZE) ? static_cast<int>(size) + 1 : CHUNK;
     try {
         for (;;) {
             DWORD got = 0;
-            LPSTR buffer = text.GetBuffer(length + CHUNK);
-            if (!ReadFile(file, buffer + length, CHUNK, &got, NULL)) {
+            if (room == length)
+                room += CHUNK;
+            LPSTR buffer = text.GetBuffer(room);
+            if (!ReadFile(file, buffer + length, static_cast<DWORD>(room - length), &got, NULL)) {
                 error = GetLastError() != 0 ? GetLastError() : ERROR_READ_FAULT;
                 break;
             }
@@ -229,9 +236,16 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
         if (!ParseDecimal(line, size))
             return FALSE;
         // The path stays below the copy folder: no drive, no empty, "." or ".." part.
+        // A line of the folder listed last checks only what follows that folder,
+        // which an earlier line has passed.
         LPSTR path = tab + 1;
         LPSTR lastSlash = NULL;
-        for (LPSTR part = path;;) {
+        int listedLength = listed.GetLength();
+        if (haveListing && listedLength > 0 && strncmp(path, listed, static_cast<size_t>(listedLength)) == 0 &&
+            path[listedLength] == '\\')
+            lastSlash = path + listedLength;
+        LPSTR inListed = lastSlash;
+        for (LPSTR part = lastSlash != NULL ? lastSlash + 1 : path;;) {
             LPSTR at = part;
             while (*at != '\0' && *at != '\\' && *at != ':')
                 at += lead[static_cast<BYTE>(*at)] && at[1] != '\0' ? 2 : 1;
@@ -251,7 +265,8 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
             folder = path;
             name = lastSlash + 1;
         }
-        if (!haveListing || CompareNames(folder, listed) != 0) {
+        bool inSameFolder = lastSlash == inListed && (lastSlash != NULL || listedLength == 0);
+        if (!haveListing || (!inSameFolder && CompareNames(folder, listed) != 0)) {
             if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, listing))
                 return FALSE;
             listed = folder;
@@ -259,10 +274,10 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
             unmatched = 0;
         }
         const TArray<CFolderListing::Entry>& files = listing.files;
-        while (unmatched < files.size() && CompareNames(listing.Name(files[unmatched]), name) < 0)
+        int order = -1;
+        while (unmatched < files.size() && (order = CompareNames(listing.Name(files[unmatched]), name)) < 0)
             unmatched++;
-        if (unmatched == files.size() || CompareNames(listing.Name(files[unmatched]), name) != 0 ||
-            files[unmatched].size != size)
+        if (order != 0 || files[unmatched].size != size)
             return FALSE;
         unmatched++;
     }

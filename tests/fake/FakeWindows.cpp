@@ -138,6 +138,20 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     return TRUE;
 }
 
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    if (Enter("GetFileSize", ""))
+        return INVALID_FILE_SIZE;
+    FileOpen* open = OpenFile(hFile);
+    if (!open)
+        return Fail(ERROR_INVALID_HANDLE), INVALID_FILE_SIZE;
+    ULONGLONG size = open->node->Size();
+    if (lpFileSizeHigh)
+        *lpFileSizeHigh = (DWORD)(size >> 32);
+    M().lastError = 0;
+    return (DWORD)size;
+}
+
 // Writes at the file's position; the clusters it grows by come off its volume.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED)

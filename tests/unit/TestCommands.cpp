@@ -856,6 +856,20 @@ const std::string kRecord = "\\ZelvoCopyRecord.txt";
 
 enum class Then { Used, Replaced, MovedIn };
 
+// A whole shared copy whose record lists 1,300 files: more than one read of
+// 64 KB takes in.
+void MakeCopyWithLargeRecord()
+{
+    LauncherTest::MakeCopy(kShared, kNew);
+    std::string record = "ZelvoCopyRecord 1\r\n";
+    for (int i = 0; i < 1300; i++) {
+        std::string name = "VIEWER\\data\\a-file-with-a-name-of-some-length-" + std::to_string(10000 + i) + ".bin";
+        fake::AddFile(kShared + "\\" + name, "x");
+        record += "1\t" + name + "\r\n";
+    }
+    fake::AddFile(kShared + kRecord, record);
+}
+
 struct RecordCase {
     const char* name;
     std::function<void()> arrange;  // after the disc in E: and a writable, empty shared location
@@ -888,6 +902,23 @@ const RecordCase kRecordCases[] = {
          LauncherTest::MakeCopy(kShared, kNew);
          fake::AddFile(kShared + kRecord, "ZelvoCopyRecord 1\r\n" + std::to_string(kNew.size() + 2) +
                                               "\tVIEWER\\bin\\Version.txt\r\n9000\tVIEWER\\bin\\KiroZelvo.exe\r\n");
+     },
+     kShared, Then::Replaced},
+    // A record longer than one read is read to its end, also where the file's
+    // size cannot be asked for beforehand.
+    {"LargeRecord", [] { MakeCopyWithLargeRecord(); }, kShared, Then::Used},
+    {"LargeRecordOfUnknownSize",
+     [] {
+         MakeCopyWithLargeRecord();
+         fake::FailCall("GetFileSize", 0, ERROR_ACCESS_DENIED);
+     },
+     kShared, Then::Used},
+    // ".." after the folder of the line before still leads out of the copy.
+    {"DotDotAfterAListedFolder",
+     [] {
+         LauncherTest::MakeCopy(kShared, kNew);
+         fake::AddFile(kShared + kRecord, "ZelvoCopyRecord 1\r\n9000\tVIEWER\\bin\\KiroZelvo.exe\r\n"
+                                          "600\tVIEWER\\bin\\..\\..\\kiro\\KiroPageHolder.exe\r\n");
      },
      kShared, Then::Replaced},
     // An up-to-date temp copy moves into the shared location with its own
