@@ -856,20 +856,6 @@ const std::string kRecord = "\\ZelvoCopyRecord.txt";
 
 enum class Then { Used, Replaced, MovedIn };
 
-// A whole shared copy whose record lists 1,300 files: more than one read of
-// 64 KB takes in.
-void MakeCopyWithLargeRecord()
-{
-    LauncherTest::MakeCopy(kShared, kNew);
-    std::string record = "ZelvoCopyRecord 1\r\n";
-    for (int i = 0; i < 1300; i++) {
-        std::string name = "VIEWER\\data\\a-file-with-a-name-of-some-length-" + std::to_string(10000 + i) + ".bin";
-        fake::AddFile(kShared + "\\" + name, "x");
-        record += "1\t" + name + "\r\n";
-    }
-    fake::AddFile(kShared + kRecord, record);
-}
-
 struct RecordCase {
     const char* name;
     std::function<void()> arrange;  // after the disc in E: and a writable, empty shared location
@@ -904,12 +890,18 @@ const RecordCase kRecordCases[] = {
                                               "\tVIEWER\\bin\\Version.txt\r\n9000\tVIEWER\\bin\\KiroZelvo.exe\r\n");
      },
      kShared, Then::Replaced},
-    // A record longer than one read is read to its end, also where the file's
-    // size cannot be asked for beforehand.
-    {"LargeRecord", [] { MakeCopyWithLargeRecord(); }, kShared, Then::Used},
+    // A record longer than one read (64 KB) is read to its end when its size
+    // cannot be asked for beforehand.
     {"LargeRecordOfUnknownSize",
      [] {
-         MakeCopyWithLargeRecord();
+         LauncherTest::MakeCopy(kShared, kNew);
+         std::string record = "ZelvoCopyRecord 1\r\n";
+         for (int i = 0; i < 1300; i++) {
+             std::string name = "VIEWER\\data\\a-file-with-a-name-of-some-length-" + std::to_string(10000 + i) + ".bin";
+             fake::AddFile(kShared + "\\" + name, "x");
+             record += "1\t" + name + "\r\n";
+         }
+         fake::AddFile(kShared + kRecord, record);
          fake::FailCall("GetFileSize", 0, ERROR_ACCESS_DENIED);
      },
      kShared, Then::Used},
