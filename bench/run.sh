@@ -5,7 +5,7 @@
 # trees of 300, 10 and 10,000 files; cold installation against the shell-only
 # floor and xcopy. Builds each exe and the helpers of its architecture, then
 # runs bench.py inside a private X server. Arguments go to bench.py (--reps N,
-# --cold-reps N, --trace).
+# --cold-reps N, --trace, --all-cpus).
 set -e
 cd "$(dirname "$0")/.."
 
