@@ -141,7 +141,8 @@ DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
     // copied into new memory again and again.
     DWORD sizeHigh = 0;
     DWORD size = GetFileSize(file, &sizeHigh);
-    int room = size != INVALID_FILE_SIZE && sizeHigh == 0 && size < static_cast<DWORD>(MAX_SIZE) ? static_cast<int>(size) + 1 : CHUNK;
+    bool sizeKnown = size != INVALID_FILE_SIZE && sizeHigh == 0 && size < static_cast<DWORD>(MAX_SIZE);
+    int room = sizeKnown ? static_cast<int>(size) + 1 : CHUNK;
     try {
         for (;;) {
             DWORD got = 0;
@@ -265,8 +266,8 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
             folder = path;
             name = lastSlash + 1;
         }
-        bool inSameFolder = lastSlash == inListed && (lastSlash != NULL || listedLength == 0);
-        if (!haveListing || (!inSameFolder && CompareNames(folder, listed) != 0)) {
+        bool inListedFolder = lastSlash != NULL && lastSlash == inListed;
+        if (!haveListing || (!inListedFolder && CompareNames(folder, listed) != 0)) {
             if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, listing))
                 return FALSE;
             listed = folder;
