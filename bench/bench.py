@@ -45,6 +45,7 @@ made the same walks 1.2 to 2.5 times slower (on two machines here) and their
 times spread wider from round to round. --all-cpus measures without that."""
 
 import argparse
+import collections
 import os
 import random
 import re
@@ -164,6 +165,7 @@ class Timer:
         self.ctl = os.path.join(W.drive_c, "bench")
         os.makedirs(self.ctl, exist_ok=True)
         self.n = 0
+        self.exits = collections.Counter()  # (label, exit code) since viewer_starts
 
     def run(self, cases, reps=1, debug=None):
         """cases: [(label, [(exe, dir, cmd), ...])]. Returns [(label, seconds)]
@@ -198,6 +200,7 @@ class Timer:
                     raise BenchError("%s crashed (exit 0x%08X)" % (label, int(code)))
                 rows.append((label, float(secs)))
                 self.codes.append(int(code))
+                self.exits[label, int(code)] += 1
         trace = None
         if debug:
             with open(err, "rb") as e:
@@ -210,6 +213,7 @@ class Timer:
         path = os.path.join(self.ctl, "viewer.txt")
         recs = self.W._viewer_records(path)
         remove(path)
+        self.exits.clear()
         return recs
 
 
@@ -250,12 +254,15 @@ def check(cond, what):
         raise BenchError("check failed: " + what)
 
 
-def check_starts(starts, count, cmd, name):
-    """Every run started the viewer once, from the shared copy; else what was seen."""
+def check_starts(timer, count, cmd, name):
+    """Every run started the viewer once, from the shared copy; else what was
+    seen, with the exit codes of the programs timed."""
+    exits = sorted(timer.exits.items())
+    starts = timer.viewer_starts()
     others = sorted({v["cmd"] for v in starts if v["cmd"] != cmd})
     check(len(starts) == count and not others,
-          "%s: every run started the viewer from the shared copy: %d starts of %d, other command lines %r"
-          % (name, len(starts), count, others))
+          "%s: every run started the viewer from the shared copy: %d starts of %d, other command lines %r, "
+          "exits (program, code): runs %r" % (name, len(starts), count, others, exits))
 
 
 def check_warm(W, medium, name):
@@ -472,8 +479,7 @@ def main():
         for i in range(a.reps):
             rows, _ = timer.run(cases[::-1] if i % 2 else cases)
             warm += rows
-        starts = timer.viewer_starts()
-        check_starts(starts, 3 * (a.warmup + a.reps), cmd, "warm")
+        check_starts(timer, 3 * (a.warmup + a.reps), cmd, "warm")
 
         # Warm launch with a small and a large tree: their copies trade places
         # in the shared location (a rename) between rounds.
@@ -490,8 +496,7 @@ def main():
                 if i >= 0:
                     growth += rows
         copies.park()
-        starts = timer.viewer_starts()
-        check_starts(starts, 4 * (a.warmup + a.reps), cmd, "growth")
+        check_starts(timer, 4 * (a.warmup + a.reps), cmd, "growth")
 
         # Cold installation against the shell-only floor and xcopy of the same tree.
         W.map_drive("e", real)
