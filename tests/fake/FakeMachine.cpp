@@ -201,7 +201,7 @@ bool Enter(const char* function, const std::string& arg)
     std::optional<Injection> fire;
     for (size_t i = 0; i < m.injections.size();) {
         Injection& inj = m.injections[i];
-        if (inj.function != function || !Names(arg, inj.path)) {
+        if (inj.after || inj.function != function || !Names(arg, inj.path)) {
             ++i;
             continue;
         }
@@ -226,6 +226,16 @@ bool Enter(const char* function, const std::string& arg)
     }
     m.lastError = fire->error;
     return true;
+}
+
+void Leave(const char* function, const std::string& arg)
+{
+    auto& injections = M().injections;
+    for (size_t i = 0; i < injections.size(); i++)
+        if (injections[i].after && injections[i].function == function && Names(arg, injections[i].path)) {
+            injections.erase(injections.begin() + i);
+            throw FakeException(std::string("injected death after ") + function);
+        }
 }
 
 std::string Str(const char* text) { return text ? text : "(null)"; }
@@ -909,6 +919,13 @@ void FailCall(const std::string& function, int nth, DWORD error, const std::stri
 void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path)
 {
     M().injections.push_back(Injection{function, path, nth, 0, true, what});
+}
+
+void ThrowAfterMove(const std::string& path)
+{
+    Injection death{"MoveFileA", path, 1, 0, true, Throw::Fake};
+    death.after = true;
+    M().injections.push_back(death);
 }
 
 void HoldUpCall(const std::string& function, const std::string& path, DWORD error, DWORD milliseconds)

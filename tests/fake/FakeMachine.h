@@ -164,6 +164,9 @@ void ReleaseExternalOpen(int id);
 void FailCall(const std::string& function, int nth, DWORD error, const std::string& path = "");
 enum class Throw { BadAlloc, Fake };
 void ThrowFromCall(const std::string& function, int nth, Throw what, const std::string& path = "");
+// The process dies right after a MoveFileA that names `path` took effect
+// (the next such call, counted as for FailCall): it throws once the rename is done.
+void ThrowAfterMove(const std::string& path);
 // Calls of `function` that name `path` fail with `error` until the clock has
 // moved on by `milliseconds` (a virus scanner holding a new file for a while).
 void HoldUpCall(const std::string& function, const std::string& path, DWORD error, DWORD milliseconds);

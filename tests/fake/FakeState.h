@@ -76,6 +76,7 @@ struct Injection {
     DWORD error;
     bool throws;
     Throw what;
+    bool after = false;  // fires once the call took effect (Leave), not before
 };
 
 // Calls held up for a while: they fail until the clock reaches `until`.
@@ -147,6 +148,8 @@ Machine& M();
 // Logs the call and applies injections: returns true when the call must fail
 // (the last error is already set), throws when a test asked for an exception.
 bool Enter(const char* function, const std::string& arg);
+// The end of a call that took effect: throws for an injection that fires after it.
+void Leave(const char* function, const std::string& arg);
 std::string Str(const char* text);
 std::string Narrow(const wchar_t* text);  // UTF-8, for logs
 std::wstring Widen(const std::string& text, UINT codePage);  // ANSI text in a code page

@@ -392,6 +392,7 @@ BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
     if (folder->drive == source.node->drive) {
         if ((error = Rename(source.node, folder, to.parts.back())))
             return Fail(error);
+        Leave("MoveFileA", Two(lpExistingFileName, lpNewFileName));
         return TRUE;
     }
     if (source.node->folder)
