@@ -56,15 +56,20 @@ void CLauncherApp::RunLaunch()
     // next location is tried once; an installation that failed lately from
     // this medium is not tried again for nothing.
     for (int tries = 0; tries < 2 && IsCopyToBeMade() && !IsInstallFailureRemembered(); tries++) {
-        DeleteStaleCopies();
+        DeleteListedCopies(TRUE, FALSE);
         // What interrupted runs left anywhere would otherwise take the room the copy needs.
-        DeleteAllLeftovers();
-        if (!HasRoomForCopy())
-            break;
+        ListEveryCopyFolder();
+        DeleteListedCopies(FALSE, FALSE);
         CString target = m_strCopyTarget;
-        BOOL installed = InstallCopy();
+        // A failure there could not be remembered, and would be paid for at every launch.
+        BOOL usable = ForgetInstallFailure(target);
+        if (!usable)
+            m_strUnusableTarget = target;
+        else if (!HasRoomForCopy())
+            break;
+        BOOL installed = usable && InstallCopy();
         ProbeCopies();
-        if (installed || _mbsicmp(MbText(target), MbText(m_strUnusableTarget)) != 0)
+        if (installed || !IsSameFolder(target, m_strUnusableTarget))
             break;
     }
 
@@ -73,37 +78,38 @@ void CLauncherApp::RunLaunch()
     LaunchBestCopy();
 }
 
+// A copy is made only from a medium with a stamp: without one, no launch
+// could ever take the copy for up to date.
 BOOL CLauncherApp::IsCopyToBeMade()
 {
     return m_strSharedCopy.IsEmpty() && m_bCopyAllowed && !m_strCopyTarget.IsEmpty() &&
-           _mbsicmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) != 0;
+           !IsSameFolder(m_strCopyTarget, m_strCopySource) && !m_strMediaVersion.IsEmpty();
 }
 
-void CLauncherApp::DeleteStaleCopies()
-{
-    for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
-        try {
-            CString stale = m_arrStaleCopies.GetAt(i);
-            DeleteFolder(stale);
-        } catch (...) {
-            // one copy that cannot be deleted does not stop the others
-        }
-    }
-    m_arrStaleCopies.SetSize(0, -1);
-}
-
-// The leftovers beside every copy folder there may be, not only the target's:
-// a killed move leaves a whole copy under a staging name in its old place.
-void CLauncherApp::DeleteAllLeftovers()
+// Lists the copy folder of every location, there or not, without looking at it.
+void CLauncherApp::ListEveryCopyFolder()
 {
     ProbeSharedLocation(1);
     ProbeTempLocation(1);
     ProbeProfileLocations(1);
+}
+
+// Deletes, for each listed copy folder, what interrupted runs left beside it,
+// and with `copies` the folder itself, with `memories` the memory of a failed
+// installation; then empties the list. One folder that cannot be deleted
+// does not stop the others.
+void CLauncherApp::DeleteListedCopies(BOOL copies, BOOL memories)
+{
     for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
         try {
-            DeleteLeftovers(m_arrStaleCopies.GetAt(i));
+            CString copy = m_arrStaleCopies.GetAt(i);
+            if (copies)
+                DeleteFolder(copy);
+            DeleteLeftovers(copy);
+            if (memories)
+                ForgetInstallFailure(copy);
         } catch (...) {
-            // one leftover that cannot be deleted does not stop the others
+            // the next entry follows
         }
     }
     m_arrStaleCopies.SetSize(0, -1);
@@ -115,24 +121,8 @@ void CLauncherApp::RunDelete()
     CMutex lock;
     if (!LockCopyFolders(lock))
         return;
-
-    ProbeSharedLocation(1);
-    ProbeTempLocation(1);
-    ProbeProfileLocations(1);
-
-    for (INT_PTR i = 0; i < m_arrStaleCopies.GetSize(); i++) {
-        try {
-            CString copy = m_arrStaleCopies.GetAt(i);
-            DeleteFolder(copy);
-            // and what an interrupted installation or deletion may have left
-            // beside it, and the memory of a failed one
-            DeleteLeftovers(copy);
-            ForgetInstallFailure(copy);
-        } catch (...) {
-            // one copy that cannot be deleted does not stop the others
-        }
-    }
-    m_arrStaleCopies.SetSize(0, -1);
+    ListEveryCopyFolder();
+    DeleteListedCopies(TRUE, TRUE);
 }
 
 void CLauncherApp::RunRepair()

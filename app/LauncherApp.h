@@ -4,20 +4,23 @@
 
 #include "platform/Afx.h"
 
-// What the files of a viewer copy come to: how many there are and their exact
-// sizes. The space check counts them at the copy source; a new copy must come
-// to the same before it takes the copy folder's name.
+// What one walk of a folder tree found: the size of each file, and a line
+// "<size>\t<path>\r\n" for each, its path below the top of the walk; each
+// folder's files come in name order, then its subfolders. Links to folders
+// are never followed: each one met is counted, or removed when asked.
 struct CCopyTally
 {
-    ULONGLONG files;
-    ULONGLONG bytes;
-    BOOL failed;  // a folder could not be listed to its end: the count is short
+    TArray<ULONGLONG> sizes;
+    CString lines;
+    int links = 0;
+    BOOL removeLinks = FALSE;
 };
 
-// One listing of a folder: the names of its files and of its subfolders,
-// each sorted by name (byte order). The names lie in one block, each ended by
-// its NUL, so that a folder of thousands of files costs one growing block
-// rather than a string each: a launch lists every folder of the copy it starts.
+// One listing of a folder: the names of its files, of its subfolders and of
+// its links to folders, each sorted by name (byte order). The names lie in
+// one block, each ended by its NUL, so that a folder of thousands of files
+// costs one growing block rather than a string each: a launch lists every
+// folder of the copy it starts.
 struct CFolderListing
 {
     struct Entry
@@ -28,6 +31,7 @@ struct CFolderListing
     TText<char> names;
     TArray<Entry> files;
     TArray<Entry> subfolders;
+    TArray<Entry> links;
 
     LPCSTR Name(const Entry& entry) const { return names.c_str() + entry.offset; }
 };
@@ -67,7 +71,7 @@ public:
 
     // Space check
     BOOL HasRoomForCopy();
-    ULONGLONG GetFolderSize(CString folder, DWORD clusterSize, CCopyTally* tally = NULL);
+    ULONGLONG GetFolderSize(CString folder, DWORD clusterSize);
 
     // Folder operations
     int DeleteFolder(LPCSTR folder);
@@ -84,7 +88,8 @@ public:
     CString m_strSharedCopy;        // up-to-date copy in the shared location
     CString m_strTempCopy;          // up-to-date copy in the temp location
     CString m_strProfileCopy;       // up-to-date copy in a profile location
-    CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
+    CCopyTally m_tallyCopySource;   // what the space check counted at the copy source (none: no copy can be had)
+    CString m_strTalliedSource;     // the copy source it counted
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
 
 private:
@@ -99,31 +104,33 @@ private:
     void ShowRepairFailure();
     BOOL IsCopyUpToDate(const CString& copyFolder);
     BOOL IsUsableTarget(const CString& copyFolder);
+    BOOL IsSameFolder(const CString& one, const CString& other);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
+    ULONGLONG SumClusters(const CCopyTally& tally, DWORD clusterSize);
+    BOOL CountCopy(const CString& root, CCopyTally& tally);
+    BOOL CountCopySource();
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);
     int RemoveTree(const CString& folder);
     int ShellDelete(const CString& folder);
-    void DeleteLeftover(const CString& folder);
     void DeleteLeftovers(const CString& copyFolder);
     void DeleteLeftoversNamed(const CString& name);
-    void DeleteAllLeftovers();
-    void DeleteStaleCopies();
+    void ListEveryCopyFolder();
+    void DeleteListedCopies(BOOL copies, BOOL memories);
     BOOL IsCopyToBeMade();
     CString FreshSuffix(LPCSTR suffix, const CString& folder, const CString& other);
     BOOL RecoverStagedCopy(const CString& copyFolder);
     BOOL IsInstallFailureRemembered();
     void RememberInstallFailure();
-    void ForgetInstallFailure(const CString& copyFolder);
+    BOOL ForgetInstallFailure(const CString& copyFolder);
     DWORD ReadSmallFile(const CString& path, CString& text);
     BOOL WriteSmallFile(const CString& path, const CString& text);
-    BOOL IsWholeCopy(const CString& folder);
     BOOL CopyIntoPlace(const CString& staging);
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& suffix);
     BOOL RenameWithRetry(const CString& from, const CString& to);
     BOOL ListFolder(const CString& folder, CFolderListing& listing);
-    BOOL AddFolderToRecord(const CString& folder, const CString& relative, CString& record);
-    BOOL WriteCopyRecord(const CString& copyFolder);
+    BOOL WalkFolder(const CString& folder, const CString& relative, CCopyTally& tally);
+    BOOL WriteCopyRecord(const CString& copyFolder, const CString& lines);
     BOOL MatchesCopyRecord(const CString& copyFolder);
 };
 
@@ -135,8 +142,8 @@ const char STAGING_SUFFIX[] = ".partial";
 const char DELETING_SUFFIX[] = ".deleting";
 // What a copy held when it was installed: every file, with its path below the
 // copy folder and its size, one "<size>\t<path>" line each after the format
-// line. A copy that has lost a file since, or whose file changed size, is no
-// longer up to date. Launchers on older discs write none.
+// line, in the order of a walk. A copy that has lost a file since, or whose
+// file changed size, is no longer up to date. Launchers on older discs write none.
 const char COPY_RECORD[] = "\\ZelvoCopyRecord.txt";
 const char COPY_RECORD_FORMAT[] = "ZelvoCopyRecord ";
 const ULONGLONG COPY_RECORD_VERSION = 1;

@@ -19,28 +19,10 @@ static const FILEOP_FLAGS SHELL_FLAGS =
 // to), and the answer is whether one stays.
 BOOL CLauncherApp::HoldsFolderLink(const CString& folder, BOOL removeLinks)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(folder + "\\*", &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return FALSE;
-    BOOL holds = FALSE;
-    try {
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(entry.cFileName, ".") == 0 ||
-                strcmp(entry.cFileName, "..") == 0)
-                continue;
-            CString path = folder + "\\" + entry.cFileName;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                holds = !removeLinks || !RemoveDirectoryA(path);
-            else
-                holds = HoldsFolderLink(path, removeLinks);
-        } while (!holds && FindNextFileA(search, &entry));
-    } catch (...) {
-        FindClose(search);
-        throw;
-    }
-    FindClose(search);
-    return holds;
+    CCopyTally tally;
+    tally.removeLinks = removeLinks;
+    WalkFolder(folder, "", tally);
+    return tally.links != 0;
 }
 
 // Deletes a folder tree through the shell, never through a folder link.
@@ -50,7 +32,9 @@ int CLauncherApp::RemoveTree(const CString& folder)
         return ERROR_FILENAME_EXCED_RANGE;
 
     DWORD attributes = GetFileAttributesA(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ERROR_FILE_NOT_FOUND;  // nothing to delete: the shell is not bothered
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return RemoveDirectoryA(folder) ? 0 : ERROR_ACCESS_DENIED;
         if (HoldsFolderLink(folder, TRUE))
@@ -115,8 +99,6 @@ BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move
         return FALSE;
     if (!CreateDirectoryA(destination, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return FALSE;
-    if (HoldsFolderLink(source, FALSE))
-        return FALSE;
 
     char from[SHELL_BUFFER];
     char to[SHELL_BUFFER];
@@ -139,12 +121,6 @@ BOOL CLauncherApp::CopyOrMoveFolder(LPCSTR source, LPCSTR destination, BOOL move
     return result == 0 && !operation.fAnyOperationsAborted;
 }
 
-void CLauncherApp::DeleteLeftover(const CString& folder)
-{
-    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
-        RemoveTree(folder);
-}
-
 // What an interrupted installation or deletion left beside a copy folder.
 void CLauncherApp::DeleteLeftovers(const CString& copyFolder)
 {
@@ -162,7 +138,7 @@ static CString Numbered(const CString& name, int number)
 void CLauncherApp::DeleteLeftoversNamed(const CString& name)
 {
     for (int i = 0; i <= FRESH_NAMES; i++)
-        DeleteLeftover(Numbered(name, i));
+        RemoveTree(Numbered(name, i));
 }
 
 // The suffix (".partial", ".partial.1"...) that names nothing yet beside
@@ -178,9 +154,9 @@ CString CLauncherApp::FreshSuffix(LPCSTR suffix, const CString& folder, const CS
     return CString();
 }
 
-// A whole copy that a launcher left under a staging name beside its copy
-// folder, with its record (a moved copy that could neither take the target's
-// name nor go back), takes the copy folder's name.
+// A whole copy that a launcher left under a staging name beside its missing
+// copy folder, with its record (a copy whose final rename was held up, or a
+// moved one that could not go back), takes the copy folder's name.
 BOOL CLauncherApp::RecoverStagedCopy(const CString& copyFolder)
 {
     if (GetFileAttributesA(copyFolder) != INVALID_FILE_ATTRIBUTES)
@@ -190,28 +166,12 @@ BOOL CLauncherApp::RecoverStagedCopy(const CString& copyFolder)
         if (GetFileAttributesA(staged + COPY_RECORD) == INVALID_FILE_ATTRIBUTES)
             continue;
         if (!ReadVersionStamp(staged + "\\VIEWER\\bin\\Version*.txt").IsEmpty() && MatchesCopyRecord(staged) &&
-            MoveFileA(staged, copyFolder))
+            MoveFileA(staged, copyFolder)) {
+            ForgetInstallFailure(copyFolder);  // the installation did succeed
             return TRUE;
+        }
     }
     return FALSE;
-}
-
-// Whether a copy holds as many files, and as many bytes, as the space check
-// counted at the copy source. The shell's word is not enough: it can drop a
-// file that cannot be read (a scratch, a disc taken out) and still report
-// success.
-BOOL CLauncherApp::IsWholeCopy(const CString& folder)
-{
-    CCopyTally tally = CCopyTally();
-    GetFolderSize(folder + "\\VIEWER", 0, &tally);
-    CFileFind companion;
-    if (companion.FindFile(folder + "\\kiro\\KiroPageHolder.exe")) {
-        companion.FindNextFile();
-        tally.files++;
-        tally.bytes += companion.GetLength64();
-    }
-    return !tally.failed && m_tallyCopySource.files != 0 && tally.files == m_tallyCopySource.files &&
-           tally.bytes == m_tallyCopySource.bytes;
 }
 
 // Installs by putting the copy together under the staging name and renaming it
@@ -223,7 +183,7 @@ BOOL CLauncherApp::IsWholeCopy(const CString& folder)
 // cleared, or no staging folder made beside it, is unusable for this launch.
 BOOL CLauncherApp::InstallCopy()
 {
-    if (_mbscmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) == 0)
+    if (IsSameFolder(m_strCopyTarget, m_strCopySource))
         return TRUE;
 
     DeleteLeftovers(m_strCopyTarget);
@@ -235,7 +195,7 @@ BOOL CLauncherApp::InstallCopy()
         return FALSE;
     }
 
-    BOOL moving = _mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0;
+    BOOL moving = !IsSameFolder(m_strCopySource, m_strMediaRoot);
     CString suffix = FreshSuffix(STAGING_SUFFIX, m_strCopyTarget, moving ? m_strCopySource : CString());
     // A staging folder is made afresh, never one that someone left there.
     if (suffix.IsEmpty() || (!moving && !CreateDirectoryA(m_strCopyTarget + suffix, NULL))) {
@@ -248,16 +208,21 @@ BOOL CLauncherApp::InstallCopy()
     return installed;
 }
 
-// Copies the medium into the staging folder, checks it and renames it into place.
+// Copies the medium into the staging folder, checks it against the source's
+// count, records it and renames it into place. A whole copy whose rename a
+// virus scanner holds up past the wait stays under the staging name, with its
+// record, for the next launch to put in place.
 BOOL CLauncherApp::CopyIntoPlace(const CString& staging)
 {
-    if (!CopyFromMedium(staging) || !IsWholeCopy(staging) || !WriteCopyRecord(staging) ||
-        !RenameWithRetry(staging, m_strCopyTarget)) {
-        DeleteLeftover(staging);  // an unfinished copy is of no use to anyone
-        RememberInstallFailure();
-        return FALSE;
-    }
-    return TRUE;
+    CCopyTally copy;
+    BOOL whole = CopyFromMedium(staging) && CountCopy(staging, copy) &&
+                 strcmp(copy.lines, m_tallyCopySource.lines) == 0 && WriteCopyRecord(staging, copy.lines);
+    if (whole && RenameWithRetry(staging, m_strCopyTarget))
+        return TRUE;
+    if (!whole)
+        RemoveTree(staging);  // an unfinished copy is of no use to anyone
+    RememberInstallFailure();
+    return FALSE;
 }
 
 // Puts the medium's VIEWER tree and the companion into the staging folder.
@@ -265,12 +230,9 @@ BOOL CLauncherApp::CopyFromMedium(const CString& staging)
 {
     if (!CopyOrMoveFolder(m_strCopySource + "\\VIEWER", staging, FALSE))
         return FALSE;
-    CString companion = m_strCopySource + "\\kiro\\KiroPageHolder.exe";
-    if (GetFileAttributesA(companion) == INVALID_FILE_ATTRIBUTES)
-        return FALSE;
     if (!CreateDirectoryA(staging + "\\kiro", NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return FALSE;
-    return CopyFileA(companion, staging + "\\kiro\\KiroPageHolder.exe", FALSE);
+    return CopyFileA(m_strCopySource + "\\kiro\\KiroPageHolder.exe", staging + "\\kiro\\KiroPageHolder.exe", FALSE);
 }
 
 // Renames a folder. A virus scanner still reading the files just written can
@@ -292,9 +254,10 @@ BOOL CLauncherApp::RenameWithRetry(const CString& from, const CString& to)
 // leaves its old place under the staging name before the shell moves it: a
 // move across volumes is a copy and a delete, and neither a half-copied
 // target nor a half-deleted source may keep the copy folder's name. It
-// carries its record along (one made by an older launcher gets one first),
-// and while it is the only up-to-date copy it is never deleted: what cannot
-// go back stays under the staging name, for a later launch to put in place.
+// carries its record along: one made by an older launcher gets one before it
+// leaves, so that a copy found under a staging name always has its record.
+// While it is the only up-to-date copy it is never deleted: what cannot go
+// back stays under the staging name, for a later launch to put in place.
 BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
 {
     CString parent = m_strCopyTarget.Left(m_strCopyTarget.ReverseFind('\\'));
@@ -302,28 +265,30 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
     if (parentAttributes == INVALID_FILE_ATTRIBUTES || !(parentAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
     DWORD sourceAttributes = GetFileAttributesA(m_strCopySource);
-    if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        HoldsFolderLink(m_strCopySource, FALSE))
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return FALSE;
+    CCopyTally source;
+    BOOL hasRecord = GetFileAttributesA(m_strCopySource + COPY_RECORD) != INVALID_FILE_ATTRIBUTES;
+    if (!WalkFolder(m_strCopySource, "", source) || source.links != 0 ||
+        (!hasRecord && !WriteCopyRecord(m_strCopySource, source.lines)))
         return FALSE;
 
     CString staging = m_strCopyTarget + suffix;
     CString leaving = m_strCopySource + suffix;
     if (!MoveFileA(m_strCopySource, leaving))
         return FALSE;
-    BOOL hasRecord = GetFileAttributesA(leaving + COPY_RECORD) != INVALID_FILE_ATTRIBUTES;
-    if (!hasRecord && !WriteCopyRecord(leaving)) {
-        RenameWithRetry(leaving, m_strCopySource);
-        return FALSE;
-    }
     // The folder arrives in the parent under its own last name, the staging
     // name. Whatever the shell says, only a whole copy goes on.
-    if (!CopyOrMoveFolder(leaving, parent, TRUE) || !IsWholeCopy(staging)) {
-        DeleteLeftover(staging);
+    CCopyTally moved;
+    if (!CopyOrMoveFolder(leaving, parent, TRUE) || !CountCopy(staging, moved) ||
+        strcmp(moved.lines, m_tallyCopySource.lines) != 0) {
+        RemoveTree(staging);
         // A copy still whole where it was keeps its name there; a half one goes.
-        if (!IsWholeCopy(leaving))
-            DeleteLeftover(leaving);
-        else
+        CCopyTally left;
+        if (CountCopy(leaving, left) && strcmp(left.lines, m_tallyCopySource.lines) == 0)
             RenameWithRetry(leaving, m_strCopySource);
+        else
+            RemoveTree(leaving);
         RememberInstallFailure();
         return FALSE;
     }

@@ -55,10 +55,7 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
 // one without a stamp is left alone.
 BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
 {
-    CString pattern = copyFolder + "\\VIEWER\\bin\\Version*.txt";
-    CString stamp = ReadVersionStamp(pattern);
-    if (stamp.IsEmpty() && RecoverStagedCopy(copyFolder))
-        stamp = ReadVersionStamp(pattern);
+    CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
     if (stamp.IsEmpty())
         return FALSE;
     if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
@@ -71,7 +68,13 @@ BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
 // beside, counts as not writable: the next location gets the copy.
 BOOL CLauncherApp::IsUsableTarget(const CString& copyFolder)
 {
-    return m_strUnusableTarget.IsEmpty() || _mbsicmp(MbText(copyFolder), MbText(m_strUnusableTarget)) != 0;
+    return m_strUnusableTarget.IsEmpty() || !IsSameFolder(copyFolder, m_strUnusableTarget);
+}
+
+// Windows compares paths without regard to letter case.
+BOOL CLauncherApp::IsSameFolder(const CString& one, const CString& other)
+{
+    return _mbsicmp(MbText(one), MbText(other)) == 0;
 }
 
 BOOL CLauncherApp::ProbeSharedLocation(int collect)
@@ -86,6 +89,7 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
         return TRUE;
     }
 
+    RecoverStagedCopy(copy);
     if (IsCopyUpToDate(copy)) {
         m_strSharedCopy = copy;
         return TRUE;
@@ -142,6 +146,7 @@ BOOL CLauncherApp::ProbeTempLocation(int collect)
         return TRUE;
     }
 
+    RecoverStagedCopy(copy);
     if (IsCopyUpToDate(copy)) {
         m_strTempCopy = copy;
         return TRUE;
@@ -176,6 +181,7 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
                 m_arrStaleCopies.Add(copy);
                 continue;
             }
+            RecoverStagedCopy(copy);
             if (IsCopyUpToDate(copy)) {
                 m_strProfileCopy = copy;
                 foundUpToDate = TRUE;
@@ -220,6 +226,9 @@ BOOL CLauncherApp::ProbeCopies()
     m_strProfileCopy.Empty();
     m_strTempCopy.Empty();
     m_strCopyTarget.Empty();
+    // Every probe starts from the medium: a copy chosen as source for one
+    // target is no source for another.
+    m_strCopySource = m_strMediaRoot;
 
     if (ProbeSharedLocation(0))
         return TRUE;

@@ -28,7 +28,9 @@ static void SortByName(const CFolderListing& listing, TArray<CFolderListing::Ent
         std::sort(entries.begin(), entries.end(), byName);
 }
 
-static CString Decimal(ULONGLONG value)
+// Appends the decimal digits of a number, with no string made for it: a walk
+// writes one for every file.
+static void AppendDecimal(CString& text, ULONGLONG value)
 {
     char digits[21];
     int first = 20;
@@ -37,7 +39,7 @@ static CString Decimal(ULONGLONG value)
         digits[--first] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    return CString(digits + first);
+    text += digits + first;
 }
 
 // Reads "<digits>" in full into value; FALSE on anything else or an overflow.
@@ -58,55 +60,86 @@ static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
     return count > 0;
 }
 
-// Lists a folder once, links to folders left out: they are never followed.
-// FALSE when the folder cannot be listed to its end.
+static void AddFileToTally(CCopyTally& tally, ULONGLONG size, LPCSTR relative, LPCSTR name)
+{
+    tally.sizes.push_back(size);
+    AppendDecimal(tally.lines, size);
+    tally.lines += '\t';
+    tally.lines += relative;
+    tally.lines += name;
+    tally.lines += "\r\n";
+}
+
+// Lists a folder once, with the one rule for every walk: FALSE when the
+// folder cannot be listed to its end, for a listing cut short (a damaged
+// folder) is not the folder.
 BOOL CLauncherApp::ListFolder(const CString& folder, CFolderListing& listing)
 {
-    listing.names.clear();
-    listing.files.clear();
-    listing.subfolders.clear();
     CFileFind finder;
     BOOL more = finder.FindFile(folder + "\\*");
     if (!more)
         return FALSE;
     while (more) {
         more = finder.FindNextFile();
-        BOOL isFolder = finder.IsDirectory();
-        if (isFolder && (finder.IsDots() || finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT)))
+        if (finder.IsDots())
             continue;
         CFolderListing::Entry entry = {listing.names.size(), finder.GetLength64()};
         listing.names += finder.GetFileNameText();
         listing.names += '\0';
-        (isFolder ? listing.subfolders : listing.files).push_back(entry);
+        if (!finder.IsDirectory())
+            listing.files.push_back(entry);
+        else
+            (finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT) ? listing.links : listing.subfolders).push_back(entry);
     }
     SortByName(listing, listing.files);
     SortByName(listing, listing.subfolders);
-    // A listing that stops on an error (a damaged folder) is not the folder.
     return finder.GetListError() == 0;
 }
 
-// Adds the files below `folder` to the record, each folder's files before its
-// subfolders, so that a check lists every folder once.
-BOOL CLauncherApp::AddFolderToRecord(const CString& folder, const CString& relative, CString& record)
+// The one walk of a folder tree: every folder listed once, each folder's
+// files before its subfolders. `relative` is the path of `folder` below the
+// top of the walk ("" or ending in a backslash). FALSE as soon as a folder
+// cannot be listed to its end.
+BOOL CLauncherApp::WalkFolder(const CString& folder, const CString& relative, CCopyTally& tally)
 {
     CFolderListing listing;
     if (!ListFolder(folder, listing))
         return FALSE;
     for (const CFolderListing::Entry& file : listing.files)
-        record += Decimal(file.size) + "\t" + relative + listing.Name(file) + "\r\n";
+        AddFileToTally(tally, file.size, relative, listing.Name(file));
+    // A link may lead anywhere, even back into this tree: never followed.
+    for (const CFolderListing::Entry& link : listing.links) {
+        if (!tally.removeLinks || !RemoveDirectoryA(folder + "\\" + listing.Name(link)))
+            tally.links++;
+    }
     for (const CFolderListing::Entry& subfolder : listing.subfolders) {
         CString name = listing.Name(subfolder);
-        if (!AddFolderToRecord(folder + "\\" + name, relative + name + "\\", record))
+        if (!WalkFolder(folder + "\\" + name, relative + name + "\\", tally))
             return FALSE;
     }
     return TRUE;
 }
 
-// Writes the record of a whole copy into its folder.
-BOOL CLauncherApp::WriteCopyRecord(const CString& copyFolder)
+// What an installation takes from a copy's root, or put there: the companion,
+// looked for first, then the VIEWER tree, and the companion's line last, as
+// a walk of a new copy gives it. FALSE when either cannot be read in full, or
+// a link to a folder lies in the tree: the shell would copy through it.
+BOOL CLauncherApp::CountCopy(const CString& root, CCopyTally& tally)
 {
-    CString record = COPY_RECORD_FORMAT + Decimal(COPY_RECORD_VERSION) + "\r\n";
-    return AddFolderToRecord(copyFolder, "", record) && WriteSmallFile(copyFolder + COPY_RECORD, record);
+    CFileFind companion;
+    if (!companion.FindFile(root + "\\kiro\\KiroPageHolder.exe") || !WalkFolder(root + "\\VIEWER", "VIEWER\\", tally))
+        return FALSE;
+    companion.FindNextFile();
+    AddFileToTally(tally, companion.GetLength64(), "kiro\\", "KiroPageHolder.exe");
+    return tally.links == 0;
+}
+
+// Writes the record of a whole copy into its folder: the lines of a walk of it.
+BOOL CLauncherApp::WriteCopyRecord(const CString& copyFolder, const CString& lines)
+{
+    CString record = COPY_RECORD_FORMAT;
+    AppendDecimal(record, COPY_RECORD_VERSION);
+    return WriteSmallFile(copyFolder + COPY_RECORD, record + "\r\n" + lines);
 }
 
 // Writes a small file of the launcher's own in full; a file cut short goes again.
@@ -170,119 +203,56 @@ DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
     return error;
 }
 
+static LPCSTR NextLine(LPCSTR line, LPCSTR end)
+{
+    const void* lineEnd = memchr(line, '\n', static_cast<size_t>(end - line));
+    return lineEnd != NULL ? static_cast<LPCSTR>(lineEnd) + 1 : end;
+}
+
 // Whether a copy still holds every file its record lists, each with its
 // size. Files added since (a Thumbs.db, what the viewer wrote) do not count.
 // A copy without a record (made by a launcher on an older disc) and one whose
 // record is of a format this launcher does not know pass: the stamp alone
-// judges them. A record that cannot be read, or is not one, fails. The record
-// is taken apart in place, a line at a time, and each folder's lines are
-// matched against its listing in one pass, both being in name order: a launch
-// pays for this check with every copy it starts, so it costs little more than
-// the listings. A record out of that order is none this launcher wrote: it
-// fails.
+// judges them. A record that cannot be read, or is not one, fails. The copy
+// is walked once, as its record was written, and each line of the record
+// must be one of the walk's, in the walk's order: a record out of that
+// order, or with a path no walk gives ("..", "/"), is none this launcher
+// wrote, and no path of it is ever looked up.
 BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
 {
-    CString text;
-    DWORD error = ReadSmallFile(copyFolder + COPY_RECORD, text);
+    CString record;
+    DWORD error = ReadSmallFile(copyFolder + COPY_RECORD, record);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return TRUE;
-    int length = text.GetLength();
-    if (error != 0)
-        return FALSE;
+    LPCSTR end = static_cast<LPCSTR>(record) + record.GetLength();
+    LPCSTR line = NextLine(record, end);  // after the format line
     int formatLength = static_cast<int>(strlen(COPY_RECORD_FORMAT));
-    if (length < formatLength || strncmp(text, COPY_RECORD_FORMAT, static_cast<size_t>(formatLength)) != 0)
+    int headerLength = static_cast<int>(line - static_cast<LPCSTR>(record));
+    if (error != 0 || headerLength < formatLength + 3 || strncmp(record, COPY_RECORD_FORMAT, formatLength) != 0 ||
+        record[headerLength - 2] != '\r')
         return FALSE;
+    CString header = record.Left(headerLength - 2);
+    ULONGLONG version = 0;
+    if (!ParseDecimal(static_cast<LPCSTR>(header) + formatLength, version))
+        return FALSE;
+    if (version != COPY_RECORD_VERSION)
+        return TRUE;  // a later launcher's format: no record to this one
 
-    // Which bytes begin a double-byte character: a '\\' after one is its second byte.
-    bool lead[256];
-    for (int b = 0; b < 256; b++)
-        lead[b] = b >= 0x80 && IsDBCSLeadByte(static_cast<BYTE>(b));
-
-    LPSTR all = text.GetBuffer(length);
-    CString listed;  // the folder that `listing` lists
-    CFolderListing listing;
-    BOOL haveListing = FALSE;
-    size_t unmatched = 0;  // the first file of the listing that no line has matched yet
-    int lines = 0;
-    for (int start = 0; start < length;) {
-        int end = start;
-        for (; end < length && all[end] != '\n'; end++) {
-            if (all[end] == '\0')
-                return FALSE;  // a NUL byte: no record this launcher wrote
-        }
-        int next = end < length ? end + 1 : end;
-        if (end > start && all[end - 1] == '\r')
-            end--;
-        all[end] = '\0';
-        LPSTR line = all + start;
-        start = next;
-
-        if (lines++ == 0) {
-            ULONGLONG version = 0;
-            if (!ParseDecimal(line + formatLength, version))
-                return FALSE;
-            if (version != COPY_RECORD_VERSION)
-                return TRUE;  // a later launcher's format: no record to this one
-            continue;
-        }
-
-        // "<size>\t<path>": no byte of a double-byte character is a tab.
-        LPSTR tab = line;
-        while (*tab != '\0' && *tab != '\t')
-            tab++;
-        ULONGLONG size = 0;
-        if (*tab == '\0')
+    CCopyTally now;
+    if (line == end || !WalkFolder(copyFolder, "", now))
+        return FALSE;  // a copy always holds files
+    LPCSTR have = now.lines, haveEnd = have + now.lines.GetLength();
+    for (LPCSTR next; line < end; line = next) {
+        next = NextLine(line, end);
+        size_t length = static_cast<size_t>(next - line);
+        while (have < haveEnd &&
+               (static_cast<size_t>(NextLine(have, haveEnd) - have) != length || memcmp(have, line, length) != 0))
+            have = NextLine(have, haveEnd);
+        if (have == haveEnd)
             return FALSE;
-        *tab = '\0';
-        if (!ParseDecimal(line, size))
-            return FALSE;
-        // The path stays below the copy folder: no drive, no empty, "." or ".." part.
-        // A line of the folder listed last checks only what follows that folder,
-        // which an earlier line has passed.
-        LPSTR path = tab + 1;
-        LPSTR lastSlash = NULL;
-        int listedLength = listed.GetLength();
-        if (haveListing && listedLength > 0 && strncmp(path, listed, static_cast<size_t>(listedLength)) == 0 &&
-            path[listedLength] == '\\')
-            lastSlash = path + listedLength;
-        LPSTR inListed = lastSlash;
-        for (LPSTR part = lastSlash != NULL ? lastSlash + 1 : path;;) {
-            LPSTR at = part;
-            while (*at != '\0' && *at != '\\' && *at != ':')
-                at += lead[static_cast<BYTE>(*at)] && at[1] != '\0' ? 2 : 1;
-            int partLength = static_cast<int>(at - part);
-            bool dots = part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'));
-            if (*at == ':' || partLength == 0 || dots)
-                return FALSE;
-            if (*at == '\0')
-                break;
-            lastSlash = at;
-            part = at + 1;
-        }
-        LPCSTR name = path;
-        LPCSTR folder = "";
-        if (lastSlash != NULL) {
-            *lastSlash = '\0';
-            folder = path;
-            name = lastSlash + 1;
-        }
-        bool inListedFolder = lastSlash != NULL && lastSlash == inListed;
-        if (!haveListing || (!inListedFolder && CompareNames(folder, listed) != 0)) {
-            if (!ListFolder(*folder ? copyFolder + "\\" + folder : copyFolder, listing))
-                return FALSE;
-            listed = folder;
-            haveListing = TRUE;
-            unmatched = 0;
-        }
-        const TArray<CFolderListing::Entry>& files = listing.files;
-        int order = -1;
-        while (unmatched < files.size() && (order = CompareNames(listing.Name(files[unmatched]), name)) < 0)
-            unmatched++;
-        if (order != 0 || files[unmatched].size != size)
-            return FALSE;
-        unmatched++;
+        have += length;
     }
-    return lines > 1;  // a copy always holds files
+    return TRUE;
 }
 
 // ---- What failed lately
@@ -314,12 +284,14 @@ BOOL CLauncherApp::IsInstallFailureRemembered()
 
 void CLauncherApp::RememberInstallFailure()
 {
-    WriteSmallFile(m_strCopyTarget + FAILED_SUFFIX, m_strMediaVersion + "\r\n" + Decimal(Now()) + "\r\n");
+    CString memory = m_strMediaVersion + "\r\n";
+    AppendDecimal(memory, Now());
+    WriteSmallFile(m_strCopyTarget + FAILED_SUFFIX, memory + "\r\n");
 }
 
-void CLauncherApp::ForgetInstallFailure(const CString& copyFolder)
+// TRUE once no memory of a failure is left beside the copy folder.
+BOOL CLauncherApp::ForgetInstallFailure(const CString& copyFolder)
 {
     CString memory = copyFolder + FAILED_SUFFIX;
-    if (GetFileAttributesA(memory) != INVALID_FILE_ATTRIBUTES)
-        DeleteFileA(memory);
+    return GetFileAttributesA(memory) == INVALID_FILE_ATTRIBUTES || DeleteFileA(memory);
 }

@@ -9,6 +9,14 @@ ULONGLONG CLauncherApp::RoundToClusters(ULONGLONG size, DWORD clusterSize)
     return rest == 0 ? size : size + (clusterSize - rest);
 }
 
+ULONGLONG CLauncherApp::SumClusters(const CCopyTally& tally, DWORD clusterSize)
+{
+    ULONGLONG sum = 0;
+    for (ULONGLONG size : tally.sizes)
+        sum += RoundToClusters(size, clusterSize);
+    return sum;
+}
+
 BOOL CLauncherApp::HasRoomForCopy()
 {
     if (m_strCopyTarget.IsEmpty())
@@ -25,54 +33,42 @@ BOOL CLauncherApp::HasRoomForCopy()
         return FALSE;
     DWORD clusterSize = sectorsPerCluster * bytesPerSector;
 
+    // A source that cannot be read in full would give a copy that fails its check.
+    if (!CountCopySource())
+        return FALSE;
     // What the target holds now is deleted before the copy, so it counts as room.
     ULONGLONG room = freeToCaller.QuadPart + GetFolderSize(m_strCopyTarget, clusterSize);
-    // The walk of the source also counts its files, against which the new copy is checked.
-    m_tallyCopySource = CCopyTally();
-    ULONGLONG need = GetFolderSize(m_strCopySource + "\\VIEWER", clusterSize, &m_tallyCopySource);
-
-    CFileFind companion;
-    if (!companion.FindFile(m_strCopySource + "\\kiro\\KiroPageHolder.exe"))
-        return FALSE;
-    companion.FindNextFile();
-    need += RoundToClusters(companion.GetLength(), clusterSize);
-    m_tallyCopySource.files++;
-    m_tallyCopySource.bytes += companion.GetLength64();
-
-    // A source that cannot be read in full would give a copy that fails its check.
-    return !m_tallyCopySource.failed && room > need;
+    return room > SumClusters(m_tallyCopySource, clusterSize);
 }
 
-ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize, CCopyTally* tally)
+// Counts the copy source once per launch: a fallback to the next location
+// copies the same files. Nothing counted means no copy can be had from it.
+BOOL CLauncherApp::CountCopySource()
 {
-    ULONGLONG sum = 0;
-    CFileFind finder;
-    try {
-        BOOL more = finder.FindFile(folder + "\\*.*");
-        while (more) {
-            more = finder.FindNextFile();
-            if (finder.IsDots())
-                continue;
-            if (finder.MatchesMask(FILE_ATTRIBUTE_DIRECTORY)) {
-                // A folder link may lead anywhere, even back into this tree:
-                // it is never followed and counts nothing.
-                if (!finder.MatchesMask(FILE_ATTRIBUTE_REPARSE_POINT))
-                    sum += GetFolderSize(finder.GetFilePath(), clusterSize, tally);
-            } else {
-                sum += RoundToClusters(finder.GetLength64(), clusterSize);
-                if (tally) {
-                    tally->files++;
-                    tally->bytes += finder.GetLength64();
-                }
-            }
+    if (!IsSameFolder(m_strTalliedSource, m_strCopySource) || m_strTalliedSource.IsEmpty()) {
+        m_strTalliedSource = m_strCopySource;
+        m_tallyCopySource.sizes.clear();
+        m_tallyCopySource.lines.Empty();
+        BOOL counted = FALSE;
+        try {
+            counted = CountCopy(m_strCopySource, m_tallyCopySource);
+        } catch (...) {
+            // as a source that cannot be read
         }
-        if (tally && finder.GetListError() != 0)
-            tally->failed = TRUE;
-    } catch (...) {
-        sum = 0;
-        if (tally)
-            tally->failed = TRUE;
+        if (!counted)
+            m_tallyCopySource.sizes.clear();
     }
-    finder.Close();
-    return sum;
+    return m_tallyCopySource.sizes.size() != 0;
+}
+
+ULONGLONG CLauncherApp::GetFolderSize(CString folder, DWORD clusterSize)
+{
+    try {
+        // A folder that cannot be listed to its end counts what was listed.
+        CCopyTally tally;
+        WalkFolder(folder, "", tally);
+        return SumClusters(tally, clusterSize);
+    } catch (...) {
+        return 0;
+    }
 }

@@ -395,13 +395,14 @@ TEST_F(LocationsTest, EmptyMediaVersionMakesTheFirstStampedCopyWin)
     EXPECT_EQ(StaleCopies(), "");
 }
 
-TEST_F(LocationsTest, ProbeCopiesStartsAfreshButKeepsTheStaleListAndTheSource)
+TEST_F(LocationsTest, ProbeCopiesStartsAfreshFromTheMediumButKeepsTheStaleList)
 {
     app.m_strSharedCopy = "X:\\shared";
     app.m_strTempCopy = "X:\\temp";
     app.m_strProfileCopy = "X:\\profile";
     app.m_strCopyTarget = "X:\\target";
-    app.m_strCopySource = "D:\\Discs\\Study 7";
+    app.m_strCopySource = "X:\\source";  // chosen by an earlier probe
+    app.m_strMediaRoot = "D:\\Discs\\Study 7";
     app.m_arrStaleCopies.Add("X:\\earlier");
     fake::SetFolderWritable(kSharedBase, false);
     fake::SetFolderWritable(kTempBase, false);

@@ -14,6 +14,7 @@ protected:
         // On a removable drive each command leaves its own mark: the launch starts
         // the viewer, the delete removes folders, the repair fails with its box.
         MakeMedium("F:", DRIVE_REMOVABLE);
+        MakeCopy(paths::kTemp, "3.1");
     }
 
     // Which command ran, told by what it left behind.
