@@ -78,12 +78,14 @@ void CLauncherApp::RunLaunch()
     LaunchBestCopy();
 }
 
-// A copy is made only from a medium with a stamp: without one, no launch
-// could ever take the copy for up to date.
+// Nothing is copied from a medium without a stamp (or whose stamp cannot be
+// read): no launch could ever take such a copy for up to date. A stamped copy
+// may still be moved.
 BOOL CLauncherApp::IsCopyToBeMade()
 {
     return m_strSharedCopy.IsEmpty() && m_bCopyAllowed && !m_strCopyTarget.IsEmpty() &&
-           !IsSameFolder(m_strCopyTarget, m_strCopySource) && !m_strMediaVersion.IsEmpty();
+           !IsSameFolder(m_strCopyTarget, m_strCopySource) &&
+           (!m_strMediaVersion.IsEmpty() || !IsSameFolder(m_strCopySource, m_strMediaRoot));
 }
 
 // Lists the copy folder of every location, there or not, without looking at it.
