@@ -38,10 +38,10 @@ public:
     CLauncherApp();
 
     BOOL InitInstance() override;
-    int ExitInstance() override;
 
     // Commands
     void ShowCommands();
+    void RunLaunchSafely();
     void RunLaunch();
     void RunDelete();
     void RunRepair();
@@ -51,7 +51,7 @@ public:
     CString ReadVersionStamp(CString pattern);
     void LaunchBestCopy();
     BOOL StartViewer(CString folder);
-    BOOL StartViewerWide();
+    BOOL StartViewerWide(const CWideText& mediaRoot);
 
     // Versions
     int NextVersionNumber(const CString& text, int& cursor);
@@ -86,10 +86,10 @@ public:
     CString m_strProfileCopy;       // up-to-date copy in a profile location
     CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
+    CWideText m_wstrMediaRoot;      // the media root as the system gives it, which the ANSI code page may not hold
 
 private:
-    CWideText GetOwnPathWide();
-    CString GetOwnPath();
+    CWideText GetOwnPath();
     CString ToAnsiPath(const CWideText& wide);
     CWideText ToWidePath(const CString& path);
     CString GetTempFolder();
@@ -97,6 +97,7 @@ private:
     CString GetAnsiEntryName(const WIN32_FIND_DATAW& entry);
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
+    BOOL IsCopyFolder(const CString& folder);
     BOOL IsCopyUpToDate(const CString& copyFolder);
     BOOL IsUsableTarget(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
