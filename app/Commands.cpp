@@ -29,16 +29,8 @@ BOOL CLauncherApp::LockCopyFolders(CMutex& lock)
 
 void CLauncherApp::RunLaunch()
 {
-    // A medium whose path the ANSI code page cannot hold is started as it is,
-    // as on a fixed drive: no path to a copy could be built from it.
-    if (GetOwnPath().IsEmpty()) {
-        StartViewerWide();
-        return;
-    }
-
-    if (!LocateMedia()) {
-        // A medium on a fixed drive is as fast as any copy: start it as it is.
-        StartViewer(m_strMediaRoot);
+    if (!LocateMedia()) {  // on a fixed drive, or outside the ANSI code page: the medium as it is
+        StartViewerWide(m_wstrMediaRoot);
         return;
     }
 
@@ -114,7 +106,7 @@ void CLauncherApp::DeleteListedCopies(BOOL copies, BOOL memories)
             // the next entry follows
         }
     }
-    m_arrStaleCopies.SetSize(0, -1);
+    m_arrStaleCopies.RemoveAll();
 }
 
 void CLauncherApp::RunDelete()
@@ -129,26 +121,32 @@ void CLauncherApp::RunDelete()
 
 void CLauncherApp::RunRepair()
 {
-    CMutex lock;
-    if (!LockCopyFolders(lock)) {
-        ShowRepairFailure();
-        return;
-    }
-
-    RunDelete();
-    // Nothing can be copied from a medium whose path the ANSI code page cannot hold.
+    // Run from the launcher in a copy, the medium is that copy: the delete
+    // would take the repair's own source with the rest. Nothing can be copied
+    // either from a medium whose path the ANSI code page cannot hold.
+    LocateMedia();
     BOOL repaired = FALSE;
-    if (!GetOwnPath().IsEmpty()) {
-        LocateMedia();
-        ProbeCopies();
-        m_strCopySource = m_strMediaRoot;
-        repaired = !m_strCopyTarget.IsEmpty() && HasRoomForCopy() && InstallCopy();
+    CMutex lock;
+    if (!IsCopyFolder(m_strMediaRoot) && LockCopyFolders(lock)) {
+        RunDelete();
+        if (!m_strMediaRoot.IsEmpty()) {
+            ProbeCopies();
+            m_strCopySource = m_strMediaRoot;
+            repaired = !m_strCopyTarget.IsEmpty() && HasRoomForCopy() && InstallCopy();
+        }
     }
 
     // The message may stay up a long while: other launchers need not wait for it.
     lock.Close();
     if (!repaired)
         ShowRepairFailure();
+}
+
+// Whether a folder is named as every copy folder is, wherever it lies.
+BOOL CLauncherApp::IsCopyFolder(const CString& folder)
+{
+    int name = folder.ReverseFind('\\');
+    return name >= 0 && _mbsicmp(MbText(folder) + name, MbText("\\Zelvo Disc 11")) == 0;
 }
 
 void CLauncherApp::ShowRepairFailure()

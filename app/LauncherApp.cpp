@@ -20,33 +20,38 @@ BOOL CLauncherApp::InitInstance()
             LocalFree(args);
             return FALSE;
         }
-        command.Empty();
         if (count > 1)
             command = args[1];
         LocalFree(args);
     }
 
+    // No argument, /LAUNCH and any word not listed here launch.
     const unsigned char* word = MbText(command);
-    if (command.IsEmpty())
-        RunLaunch();
-    else if (_mbsicmp(word, MbText("/REPAIR")) == 0)
+    if (_mbsicmp(word, MbText("/REPAIR")) == 0)
         RunRepair();
-    else if (_mbsicmp(word, MbText("/HELP")) == 0)
-        ShowCommands();
-    else if (_mbsicmp(word, MbText("/?")) == 0)
+    else if (_mbsicmp(word, MbText("/HELP")) == 0 || _mbsicmp(word, MbText("/?")) == 0)
         ShowCommands();
     else if (_mbsicmp(word, MbText("/DELETE")) == 0)
         RunDelete();
-    else if (_mbsicmp(word, MbText("-REGSERVER")) == 0)
-        ;  // registration is not ours to do: nothing happens
-    else
-        RunLaunch();
+    else if (_mbsicmp(word, MbText("-REGSERVER")) != 0)  // registration is not ours to do
+        RunLaunchSafely();
     return FALSE;
 }
 
-int CLauncherApp::ExitInstance()
+// Whatever is thrown before the viewer has started (the launch starts it
+// last), it still starts: from the up-to-date copy found, else the medium.
+// An installation cut short leaves only leftovers that the next launch clears.
+void CLauncherApp::RunLaunchSafely()
 {
-    return CWinApp::ExitInstance();
+    try {
+        RunLaunch();
+    } catch (...) {
+        try {
+            LaunchBestCopy();
+        } catch (...) {
+            // nothing left to start the viewer with
+        }
+    }
 }
 
 void CLauncherApp::ShowCommands()
@@ -58,32 +63,17 @@ void CLauncherApp::ShowCommands()
         "Available commands:", MB_OK);
 }
 
-// The launcher's own path, read in full however long it is: a cut path would
-// put the medium's root somewhere else entirely. Empty when it cannot be read.
-CWideText CLauncherApp::GetOwnPathWide()
+// The launcher's own path, read in full however long it is (the system's
+// limit is 32,767 characters): a cut path would put the medium's root
+// somewhere else entirely. Empty when it cannot be read.
+CWideText CLauncherApp::GetOwnPath()
 {
-    CWideText path;
-    for (DWORD size = 1300; size <= 32768; size *= 2) {
-        path.resize(size);
-        DWORD length = GetModuleFileNameW(NULL, &path[0], size);
-        if (length == 0)
-            break;
-        if (length < size) {  // a path that was cut fills the whole buffer
-            path.resize(length);
-            return path;
-        }
-    }
-    return CWideText();
-}
-
-// The launcher's own path as ANSI text. Empty when it cannot be read, or when
-// the ANSI code page cannot hold it.
-CString CLauncherApp::GetOwnPath()
-{
-    CWideText wide = GetOwnPathWide();
-    if (wide.empty())
-        return CString();
-    return ToAnsiPath(wide);
+    CWideText path(32768, L'\0');
+    DWORD length = GetModuleFileNameW(NULL, &path[0], 32768);
+    if (length == 0 || length >= 32768)  // a path that was cut fills the whole buffer
+        return CWideText();
+    path.resize(length);
+    return path;
 }
 
 // A path as ANSI text; empty when the ANSI code page cannot hold it: Windows
@@ -109,17 +99,43 @@ CString CLauncherApp::ToAnsiPath(const CWideText& wide)
     return path;
 }
 
+// The path up to, and not including, its last backslash; empty without one.
+static CWideText ParentFolder(const CWideText& path)
+{
+    size_t last = path.rfind(L'\\');
+    return last == CWideText::npos ? CWideText() : path.substr(0, last);
+}
+
+// The root of the volume that holds a path, as GetDriveTypeA takes it: "E:\",
+// or "\\server\share\" for a network share, whose path has no colon.
+static CString VolumeRoot(const CString& path)
+{
+    if (strncmp(path, "\\\\", 2) != 0)
+        return path.Left(path.Find(':') + 1) + "\\";
+    int share = path.Find('\\', 2);
+    int end = share < 0 ? -1 : path.Find('\\', share + 1);
+    return (end < 0 ? path : path.Left(end)) + "\\";
+}
+
+// FALSE when the medium is best started as it is, without looking for
+// copies: on a fixed drive, where it is as fast as any copy, or in a folder
+// whose path the ANSI code page cannot hold (no ANSI path to a copy could be
+// built from it; its ANSI root is then empty).
 BOOL CLauncherApp::LocateMedia()
 {
-    CString ownPath = GetOwnPath();
-    CString launcherFolder = ownPath.Left(ownPath.ReverseFind('\\'));
-    m_strMediaVersion = ReadVersionStamp(launcherFolder + "\\Version*.txt");
-    CString viewerFolder = launcherFolder.Left(launcherFolder.ReverseFind('\\'));
-    m_strMediaRoot = viewerFolder.Left(viewerFolder.ReverseFind('\\'));
+    // Worked out on the wide path, where no double-byte character can pass
+    // for a backslash, and converted after.
+    CWideText launcherFolder = ParentFolder(GetOwnPath());
+    m_wstrMediaRoot = ParentFolder(ParentFolder(launcherFolder));
+    CString folder = ToAnsiPath(launcherFolder);
+    m_strMediaRoot = folder.IsEmpty() ? CString() : ToAnsiPath(m_wstrMediaRoot);
     m_strCopySource = m_strMediaRoot;
+    m_strMediaVersion.Empty();
+    if (folder.IsEmpty())
+        return FALSE;
+    m_strMediaVersion = ReadVersionStamp(folder + "\\Version*.txt");
 
-    CString driveRoot = viewerFolder.Left(viewerFolder.ReverseFind(':') + 2);
-    switch (GetDriveTypeA(driveRoot)) {
+    switch (GetDriveTypeA(VolumeRoot(folder))) {
     case DRIVE_FIXED:
         return FALSE;
     case DRIVE_CDROM:
@@ -137,33 +153,25 @@ CString CLauncherApp::ReadVersionStamp(CString pattern)
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return text;
+    FindClose(search);  // only the first match counts
 
-    HANDLE file = INVALID_HANDLE_VALUE;
-    try {
-        CString path = pattern.Left(pattern.ReverseFind('\\') + 1) + found.cFileName;
-        // Read sharing: two launchers (autorun and a double-click) or a scanner
-        // reading the same stamp at once must not make each other's read fail.
-        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD bytesRead = 0;
-            LPSTR buffer = text.GetBuffer(261);
-            if (!ReadFile(file, buffer, 260, &bytesRead, NULL))
-                bytesRead = 0;
-            text.ReleaseBuffer(static_cast<int>(bytesRead));
-            text.TrimLeft(" .\n\r\t");
-            text.TrimRight(" .\n\r\t");
-            HANDLE opened = file;
-            file = INVALID_HANDLE_VALUE;
-            CloseHandle(opened);
-        }
-    } catch (...) {
-        // The caller gets the failure; the handles stay ours to close.
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        FindClose(search);
-        throw;
+    CString path = pattern.Left(pattern.ReverseFind('\\') + 1) + found.cFileName;
+    LPSTR buffer = text.GetBuffer(261);
+    DWORD bytesRead = 0;
+    // Read sharing: two launchers (autorun and a double-click) or a scanner
+    // reading the same stamp at once must not make each other's read fail.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        if (!ReadFile(file, buffer, 260, &bytesRead, NULL))
+            bytesRead = 0;
+        CloseHandle(file);
     }
-    FindClose(search);
+    // The stamp ends at its first NUL (a stamp saved as UTF-16 holds many),
+    // for its readers and for the comparison alike.
+    buffer[bytesRead] = '\0';
+    text.ReleaseBuffer(-1);
+    text.TrimLeft(" .\n\r\t");
+    text.TrimRight(" .\n\r\t");
     return text;
 }
 
@@ -183,53 +191,39 @@ void CLauncherApp::LaunchBestCopy()
     StartViewer(m_strMediaRoot);
 }
 
+// The start-up record of the viewer: its window shown, whatever the launcher
+// itself was asked for, and nothing else of the launcher's own record, whose
+// cbReserved2 and lpReserved2 carry the runtime's list of handles the launcher
+// inherited (the viewer inherits none).
+template <typename StartupInfo> static StartupInfo ViewerStartup()
+{
+    StartupInfo startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    return startup;
+}
+
+// Starts the viewer of a copy folder, or of the medium, with the medium's root as its data.
 BOOL CLauncherApp::StartViewer(CString folder)
 {
     CString workingDir = folder + "\\VIEWER\\bin";
     CString commandLine = "\"" + workingDir + "\\KiroZelvo.exe\" data=" + m_strMediaRoot + "\\";
-
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
-    GetStartupInfoA(&startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-
-    PROCESS_INFORMATION process;
-    memset(&process, 0, sizeof(process));
-
+    STARTUPINFOA startup = ViewerStartup<STARTUPINFOA>();
+    PROCESS_INFORMATION process = {};
     // The viewer runs on by itself: its handles go when this process ends.
-    return CreateProcessA(NULL, commandLine.GetBuffer(commandLine.GetLength()), NULL, NULL, FALSE, 0, NULL,
-                          workingDir, &startup, &process);
+    return CreateProcessA(NULL, commandLine.GetBuffer(0), NULL, NULL, FALSE, 0, NULL, workingDir, &startup,
+                          &process);
 }
 
-static CWideText UpToLastBackslash(const CWideText& path)
+// Starts the viewer of the medium as it is, through the wide API: its path
+// may lie outside the ANSI code page.
+BOOL CLauncherApp::StartViewerWide(const CWideText& mediaRoot)
 {
-    size_t last = path.rfind(L'\\');
-    return last == CWideText::npos ? CWideText() : path.substr(0, last);
-}
-
-// Starts the viewer from the medium through the wide API, for a medium whose
-// path the ANSI code page cannot hold: the command line and working folder of
-// a start from the medium, in full Unicode.
-BOOL CLauncherApp::StartViewerWide()
-{
-    CWideText ownPath = GetOwnPathWide();
-    if (ownPath.empty())
-        return FALSE;
-    CWideText mediaRoot = UpToLastBackslash(UpToLastBackslash(UpToLastBackslash(ownPath)));
     CWideText workingDir = mediaRoot + L"\\VIEWER\\bin";
     CWideText commandLine = L"\"" + workingDir + L"\\KiroZelvo.exe\" data=" + mediaRoot + L"\\";
-
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
-    GetStartupInfoW(&startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-
-    PROCESS_INFORMATION process;
-    memset(&process, 0, sizeof(process));
+    STARTUPINFOW startup = ViewerStartup<STARTUPINFOW>();
+    PROCESS_INFORMATION process = {};
     return CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, workingDir.c_str(), &startup,
                           &process);
 }

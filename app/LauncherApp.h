@@ -42,10 +42,10 @@ public:
     CLauncherApp();
 
     BOOL InitInstance() override;
-    int ExitInstance() override;
 
     // Commands
     void ShowCommands();
+    void RunLaunchSafely();
     void RunLaunch();
     void RunDelete();
     void RunRepair();
@@ -55,7 +55,7 @@ public:
     CString ReadVersionStamp(CString pattern);
     void LaunchBestCopy();
     BOOL StartViewer(CString folder);
-    BOOL StartViewerWide();
+    BOOL StartViewerWide(const CWideText& mediaRoot);
 
     // Versions
     int NextVersionNumber(const CString& text, int& cursor);
@@ -91,10 +91,10 @@ public:
     CCopyTally m_tallyCopySource;   // what the space check counted at the copy source (none: no copy can be had)
     CString m_strTalliedSource;     // the copy source it counted
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
+    CWideText m_wstrMediaRoot;      // the media root as the system gives it, which the ANSI code page may not hold
 
 private:
-    CWideText GetOwnPathWide();
-    CString GetOwnPath();
+    CWideText GetOwnPath();
     CString ToAnsiPath(const CWideText& wide);
     CWideText ToWidePath(const CString& path);
     CString GetTempFolder();
@@ -102,6 +102,7 @@ private:
     CString GetAnsiEntryName(const WIN32_FIND_DATAW& entry);
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
+    BOOL IsCopyFolder(const CString& folder);
     BOOL IsCopyUpToDate(const CString& copyFolder);
     BOOL IsUsableTarget(const CString& copyFolder);
     BOOL IsSameFolder(const CString& one, const CString& other);

@@ -46,11 +46,11 @@ CString CString::Left(int count) const
     return result;
 }
 
-int CString::Find(char ch) const
+int CString::Find(char ch, int start) const
 {
     int found = -1;
     ForEachChar([&](size_t at, size_t width) {
-        if (found < 0 && width == 1 && m_text[at] == ch)
+        if (found < 0 && width == 1 && m_text[at] == ch && static_cast<int>(at) >= start)
             found = static_cast<int>(at);
     });
     return found;
@@ -111,15 +111,9 @@ void CString::ReleaseBuffer(int newLength)
 {
     if (newLength < 0)
         newLength = static_cast<int>(strlen(m_text.c_str()));
-    if (newLength < GetLength())
-        m_text.resize(static_cast<size_t>(newLength));
-}
-
-// ----------------------------------------------------------- CStringArray
-
-void CStringArray::SetSize(INT_PTR newSize, INT_PTR /*growBy*/)
-{
-    m_items.resize(newSize > 0 ? static_cast<size_t>(newSize) : 0);
+    if (newLength > GetLength())
+        throw std::exception();
+    m_text.resize(static_cast<size_t>(newLength));
 }
 
 // -------------------------------------------------------------- CFileFind
@@ -147,8 +141,9 @@ BOOL CFileFind::FindNextFile()
         return FALSE;
     m_found = m_next;
     m_bGotNext = ::FindNextFileA(m_hFind, &m_next);
-    if (!m_bGotNext && GetLastError() != ERROR_NO_MORE_FILES)
-        m_dwListError = GetLastError() != 0 ? GetLastError() : ERROR_READ_FAULT;
+    DWORD error = m_bGotNext ? 0 : GetLastError();
+    if (!m_bGotNext && error != ERROR_NO_MORE_FILES)
+        m_dwListError = error != 0 ? error : ERROR_READ_FAULT;
     return m_bGotNext;
 }
 

@@ -33,7 +33,7 @@ public:
     char operator[](int index) const { return GetAt(index); }
 
     CString Left(int count) const;
-    int Find(char ch) const;
+    int Find(char ch, int start = 0) const;
     int ReverseFind(char ch) const;
     CString& TrimLeft(LPCSTR set);
     CString& TrimRight(LPCSTR set);
@@ -41,6 +41,7 @@ public:
     // The buffer holds at least minLength characters and a NUL after them.
     LPSTR GetBuffer(int minLength);
     // Ends the text at newLength, or at the first NUL when newLength is -1.
+    // A length past the buffer throws: there is no text there to keep.
     void ReleaseBuffer(int newLength = -1);
 
 private:
@@ -62,7 +63,6 @@ public:
     INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
     const CString& GetAt(INT_PTR index) const { return m_items.at(static_cast<size_t>(index)); }
     INT_PTR Add(const CString& item) { m_items.push_back(item); return GetSize() - 1; }
-    void SetSize(INT_PTR newSize, INT_PTR growBy = -1);
     void RemoveAll() { m_items.clear(); }
 
 private:

@@ -7,10 +7,6 @@
 #include <shellapi.h>
 #include <mbstring.h>
 #include <mbctype.h>
-// Its lead/trail byte masks clash with template parameter names in the C++20
-// standard library headers; the launcher does not use them.
-#undef _M1
-#undef _M2
 #else
 #include "FakeWindows.h"
 #endif

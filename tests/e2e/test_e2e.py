@@ -487,6 +487,14 @@ class DeleteRepairTests(E2ETest):
         self.assertNoViewer(res)
         self.assertCopyOf(W.temp_copy, medium)
 
+    def test_repair_run_from_a_copy_deletes_nothing(self):
+        medium = W.medium_on("e")
+        self.assertEnded(W.run("", exe=LAUNCHER_E))
+        self.assertCopyOf(W.temp_copy, medium)
+        res = W.run("/REPAIR", exe=W.win(W.temp_copy) + "\\VIEWER\\bin\\ZelvoLauncher.exe")
+        self.check_repair_failure(res, [])
+        self.assertCopyOf(W.temp_copy, medium)
+
     def check_repair_failure(self, res, gone):
         self.assertEnded(res)
         self.assertEqual(res.boxes, [(REPAIR_CAPTION, REPAIR_TEXT)])

@@ -36,6 +36,8 @@ void LauncherTest::TearDown()
 void LauncherTest::MakeMedium(const std::string& root, UINT driveType, const std::string& version)
 {
     std::string drive = root.substr(0, 2);
+    if (drive == "\\\\")  // a network share's "\\host\share"
+        drive = root.substr(0, root.find('\\', root.find('\\', 2) + 1));
     try {
         fake::AddDrive(drive, driveType);
     } catch (const std::logic_error&) {  // the drive is there already

@@ -591,6 +591,9 @@ const RepairFailure kRepairFailures[] = {
          t.Medium("E:", DRIVE_CDROM);
          fake::Remove("E:\\kiro\\KiroPageHolder.exe");
      }},
+    // Run from the launcher in a copy: the delete would take the repair's own source.
+    {"medium is a copy folder",
+     [](CommandTest&) { fake::SetModulePath(kTemp + "\\VIEWER\\bin\\ZelvoLauncher.exe"); }, true},
 };
 
 class RepairFailureTest : public CommandTest, public ::testing::WithParamInterface<RepairFailure>

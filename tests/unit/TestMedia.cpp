@@ -22,6 +22,8 @@ const MediumPlace kMediumPlaces[] = {
     {"network drive", "G:", DRIVE_REMOTE, "G:\\", TRUE, 0},
     {"RAM disk", "R:", DRIVE_RAMDISK, "R:\\", TRUE, 0},
     {"unknown drive", "U:", DRIVE_UNKNOWN, "U:\\", TRUE, 0},
+    // Judged by its share's root, not by the drive of the current folder (C:, fixed).
+    {"network share", "\\\\host\\share\\folder", DRIVE_REMOTE, "\\\\host\\share\\", TRUE, 0},
 };
 
 class MediumPlaceTest : public LauncherTest, public ::testing::WithParamInterface<MediumPlace>
@@ -50,19 +52,6 @@ TEST_F(MediaTest, OddLauncherPlaces)
     fake::SetModulePath("E:\\bin\\ZelvoLauncher.exe");
     EXPECT_TRUE(app.LocateMedia());
     EXPECT_EQ(Str(app.m_strMediaRoot), "");
-
-    // A network path has no colon: the drive root is a single backslash.
-    fake::SetModulePath("\\\\host\\share\\folder\\VIEWER\\bin\\ZelvoLauncher.exe");
-    fake::ClearCalls();
-    app.LocateMedia();
-    EXPECT_EQ(Str(app.m_strMediaRoot), "\\\\host\\share\\folder");
-    ASSERT_EQ(fake::CallCount("GetDriveTypeA"), 1);
-    EXPECT_EQ(fake::CallCount("GetDriveTypeA", "\\"), 1);
-    for (const fake::CallRecord& call : fake::Calls()) {
-        if (call.function == "GetDriveTypeA") {
-            EXPECT_EQ(call.arg, "\\");
-        }
-    }
 }
 
 TEST_F(MediaTest, CopyingOnceForbiddenStaysForbidden)
@@ -97,6 +86,15 @@ TEST_F(MediaTest, ALauncherPathLongerThanTheFirstBufferIsReadInFull)
     fake::SetModulePath(exact + name);
     EXPECT_TRUE(app.LocateMedia());
     EXPECT_EQ(Str(app.m_strMediaRoot), exact);
+
+    // Up to the system's limit of 32,767 characters.
+    std::string longest = "E:";
+    while (longest.size() + name.size() < 32767 - 201)
+        longest += "\\" + std::string(200, 'x');
+    longest += "\\" + std::string(32767 - 1 - longest.size() - name.size(), 'y');
+    fake::SetModulePath(longest + name);
+    EXPECT_TRUE(app.LocateMedia());
+    EXPECT_TRUE(Str(app.m_strMediaRoot) == longest);  // not printed: 32,700 characters
 }
 
 struct Stamp {
@@ -115,6 +113,8 @@ const Stamp kStamps[] = {
     // Only the first 260 bytes count.
     {"cut after 260 bytes", std::string(255, ' ') + "1.2.3.4", "1.2.3"},
     {"long number cut", "5." + std::string(300, '9'), "5." + std::string(258, '9')},
+    // The text ends at its first NUL, for its readers and the comparison alike.
+    {"NUL inside", std::string("1.0\0\0\0 5.0", 11), "1.0"},
 };
 
 class StampTest : public MediaTest, public ::testing::WithParamInterface<Stamp>
@@ -124,7 +124,8 @@ class StampTest : public MediaTest, public ::testing::WithParamInterface<Stamp>
 TEST_P(StampTest, ReadsTheTrimmedStamp)
 {
     fake::AddFile("E:\\VIEWER\\bin\\Version.txt", GetParam().contents);
-    EXPECT_EQ(Str(app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt")), GetParam().stamp);
+    CString stamp = app.ReadVersionStamp("E:\\VIEWER\\bin\\Version*.txt");
+    EXPECT_EQ(std::string(stamp, stamp.GetLength()), GetParam().stamp);  // every byte the comparison walks
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStamp, StampTest, ::testing::ValuesIn(kStamps), RowName());

@@ -55,6 +55,9 @@ TEST_F(ViewerStartTest, BuildsTheProcessExactly)
     given.wShowWindow = SW_HIDE;
     given.dwX = 17;
     given.lpTitle = const_cast<LPSTR>("launcher title");
+    BYTE handleTable[12] = {2};  // the runtime's list of the launcher's inherited handles
+    given.cbReserved2 = sizeof(handleTable);
+    given.lpReserved2 = handleTable;
     fake::SetStartupInfo(given);
 
     app.m_strMediaRoot = "D:\\Discs\\Study 7";
@@ -73,10 +76,44 @@ TEST_F(ViewerStartTest, BuildsTheProcessExactly)
     EXPECT_EQ(viewer.startupInfo.cb, sizeof(STARTUPINFOA));  // the record's real size on this build
     EXPECT_EQ(viewer.startupInfo.dwFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
     EXPECT_EQ(viewer.startupInfo.wShowWindow, SW_SHOW);
-    EXPECT_EQ(viewer.startupInfo.dwX, 17u);
-    EXPECT_STREQ(viewer.startupInfo.lpTitle, "launcher title");
+    // Nothing else of the launcher's own record: above all not its runtime's
+    // handle list, which names handles the viewer does not inherit.
+    EXPECT_EQ(viewer.startupInfo.cbReserved2, 0);
+    EXPECT_EQ(viewer.startupInfo.lpReserved2, nullptr);
+    EXPECT_EQ(viewer.startupInfo.dwX, 0u);
+    EXPECT_EQ(viewer.startupInfo.lpTitle, nullptr);
     EXPECT_EQ(viewer.executable, "D:\\Discs\\Study 7\\VIEWER\\bin\\KiroZelvo.exe");
 }
+
+struct FailedLaunch {
+    const char* name;
+    const char* function;  // throws std::bad_alloc
+    std::string folder;    // the viewer's
+};
+
+const FailedLaunch kFailedLaunches[] = {
+    {"locating the medium: the medium", "GetDriveTypeA", "E:"},
+    {"probing: the medium", "GetEnvironmentVariableA", "E:"},
+    {"space check: the copy found", "GetDiskFreeSpaceExA", kTemp},
+};
+
+class FailedLaunchTest : public LauncherTest, public ::testing::WithParamInterface<FailedLaunch>
+{
+};
+
+// An exception on the way costs the copy, never the viewer.
+TEST_P(FailedLaunchTest, StillStartsTheViewer)
+{
+    MakeMedium();
+    MakeCopy(kTemp, "3.2.0.15");  // up to date, to be moved into the shared location
+    auto before = fake::Snapshot(kTemp);
+    fake::ThrowFromCall(GetParam().function, 1, fake::Throw::BadAlloc);
+    Run(L"ZelvoLauncher.exe");
+    EXPECT_EQ(ViewerCommandLine(), "\"" + GetParam().folder + "\\VIEWER\\bin\\KiroZelvo.exe\" data=E:\\");
+    EXPECT_EQ(fake::Snapshot(kTemp), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, FailedLaunchTest, ::testing::ValuesIn(kFailedLaunches), RowName());
 
 TEST_F(ViewerStartTest, AnEmptyRootStartsFromTheCurrentDrive)
 {
