@@ -32,6 +32,11 @@ struct CFolderListing
     LPCSTR Name(const Entry& entry) const { return names.c_str() + entry.offset; }
 };
 
+// Where a copy lies decides what it must prove before it is used: a copy in
+// the user's own temp folder is the user's; one in the shared location or in
+// a profile could have been put there by another user.
+enum CopyPlace { TEMP_COPY, SHARED_COPY, PROFILE_COPY };
+
 class CLauncherApp : public CWinApp
 {
 public:
@@ -86,6 +91,13 @@ public:
     CString m_strProfileCopy;       // up-to-date copy in a profile location
     CCopyTally m_tallyCopySource;   // what the last space check counted at the copy source
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
+    HANDLE m_hHeldCopy;             // the trusted copy folder the viewer is to start from, held open
+
+    // Trust in copies other users could have written
+    BOOL IsCopyTrusted(const CString& copyFolder);
+    void ReleaseHeldCopy();
+    BOOL CreateCopyFolder(const CString& folder);
+    BOOL ProtectCopyFolder(const CString& folder);
 
 private:
     CWideText GetOwnPathWide();
@@ -97,7 +109,7 @@ private:
     CString GetAnsiEntryName(const WIN32_FIND_DATAW& entry);
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
-    BOOL IsCopyUpToDate(const CString& copyFolder);
+    BOOL IsCopyUpToDate(const CString& copyFolder, CopyPlace place);
     BOOL IsUsableTarget(const CString& copyFolder);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);
     BOOL HoldsFolderLink(const CString& folder, BOOL removeLinks);

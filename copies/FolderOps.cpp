@@ -225,6 +225,7 @@ BOOL CLauncherApp::InstallCopy()
 {
     if (_mbscmp(MbText(m_strCopyTarget), MbText(m_strCopySource)) == 0)
         return TRUE;
+    ReleaseHeldCopy();  // the copy to be moved, or one about to be replaced
 
     DeleteLeftovers(m_strCopyTarget);
     DeleteFolder(m_strCopyTarget);
@@ -238,7 +239,7 @@ BOOL CLauncherApp::InstallCopy()
     BOOL moving = _mbsicmp(MbText(m_strCopySource), MbText(m_strMediaRoot)) != 0;
     CString suffix = FreshSuffix(STAGING_SUFFIX, m_strCopyTarget, moving ? m_strCopySource : CString());
     // A staging folder is made afresh, never one that someone left there.
-    if (suffix.IsEmpty() || (!moving && !CreateDirectoryA(m_strCopyTarget + suffix, NULL))) {
+    if (suffix.IsEmpty() || (!moving && !CreateCopyFolder(m_strCopyTarget + suffix))) {
         m_strUnusableTarget = m_strCopyTarget;
         return FALSE;
     }
@@ -327,7 +328,7 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
         RememberInstallFailure();
         return FALSE;
     }
-    if (!RenameWithRetry(staging, m_strCopyTarget)) {
+    if (!ProtectCopyFolder(staging) || !RenameWithRetry(staging, m_strCopyTarget)) {
         RenameWithRetry(staging, m_strCopySource);
         RememberInstallFailure();
         return FALSE;

@@ -52,8 +52,10 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
 // Judges the copy in a copy folder by its stamp against the medium's, and a
 // copy that is new enough by its record: one that has lost files since it was
 // installed is out of date too. An out-of-date copy is listed for deletion;
-// one without a stamp is left alone.
-BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
+// one without a stamp is left alone. A shared copy that another user could
+// have written counts as out of date; such a copy in a profile is that
+// user's, and is left alone.
+BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder, CopyPlace place)
 {
     CString pattern = copyFolder + "\\VIEWER\\bin\\Version*.txt";
     CString stamp = ReadVersionStamp(pattern);
@@ -61,8 +63,12 @@ BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
         stamp = ReadVersionStamp(pattern);
     if (stamp.IsEmpty())
         return FALSE;
-    if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
+    BOOL trusted = place == TEMP_COPY || IsCopyTrusted(copyFolder);
+    if (!trusted && place == PROFILE_COPY)
+        return FALSE;
+    if (trusted && IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
         return TRUE;
+    ReleaseHeldCopy();
     m_arrStaleCopies.Add(copyFolder);
     return FALSE;
 }
@@ -86,7 +92,7 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
         return TRUE;
     }
 
-    if (IsCopyUpToDate(copy)) {
+    if (IsCopyUpToDate(copy, SHARED_COPY)) {
         m_strSharedCopy = copy;
         return TRUE;
     }
@@ -142,7 +148,7 @@ BOOL CLauncherApp::ProbeTempLocation(int collect)
         return TRUE;
     }
 
-    if (IsCopyUpToDate(copy)) {
+    if (IsCopyUpToDate(copy, TEMP_COPY)) {
         m_strTempCopy = copy;
         return TRUE;
     }
@@ -176,7 +182,7 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
                 m_arrStaleCopies.Add(copy);
                 continue;
             }
-            if (IsCopyUpToDate(copy)) {
+            if (IsCopyUpToDate(copy, PROFILE_COPY)) {
                 m_strProfileCopy = copy;
                 foundUpToDate = TRUE;
                 break;
@@ -216,6 +222,7 @@ CString CLauncherApp::GetAnsiEntryName(const WIN32_FIND_DATAW& entry)
 
 BOOL CLauncherApp::ProbeCopies()
 {
+    ReleaseHeldCopy();
     m_strSharedCopy.Empty();
     m_strProfileCopy.Empty();
     m_strTempCopy.Empty();

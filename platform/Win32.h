@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#include <aclapi.h>
 #include <mbstring.h>
 #include <mbctype.h>
 // Its lead/trail byte masks clash with template parameter names in the C++20
