@@ -4,7 +4,7 @@
 #include <cstring>
 
 CLauncherApp::CLauncherApp()
-    : CWinApp(NULL), m_bCopyAllowed(1), m_tallyCopySource()
+    : CWinApp(NULL), m_bCopyAllowed(1), m_tallyCopySource(), m_hHeldCopy(NULL)
 {
 }
 
@@ -186,9 +186,10 @@ void CLauncherApp::LaunchBestCopy()
         copy = m_strProfileCopy;
     // A copy is judged by its stamp alone; when its viewer cannot be started
     // (quarantined by a virus scanner, damaged) the medium still has one.
-    if (!copy.IsEmpty() && StartViewer(copy))
-        return;
-    StartViewer(m_strMediaRoot);
+    BOOL started = !copy.IsEmpty() && StartViewer(copy);
+    ReleaseHeldCopy();
+    if (!started)
+        StartViewer(m_strMediaRoot);
 }
 
 // The start-up record of the viewer: its window shown, whatever the launcher

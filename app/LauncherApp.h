@@ -36,6 +36,11 @@ struct CFolderListing
     LPCSTR Name(const Entry& entry) const { return names.c_str() + entry.offset; }
 };
 
+// Where a copy lies decides what it must prove before it is used: a copy in
+// the user's own temp folder is the user's; one in the shared location or in
+// a profile could have been put there by another user.
+enum CopyPlace { TEMP_COPY, SHARED_COPY, PROFILE_COPY };
+
 class CLauncherApp : public CWinApp
 {
 public:
@@ -92,6 +97,13 @@ public:
     CString m_strTalliedSource;     // the copy source it counted
     CString m_strUnusableTarget;    // a copy folder this launch found it cannot clear or stage beside
     CWideText m_wstrMediaRoot;      // the media root as the system gives it, which the ANSI code page may not hold
+    HANDLE m_hHeldCopy;             // the trusted copy folder the viewer is to start from, held open
+
+    // Trust in copies other users could have written
+    BOOL IsCopyTrusted(const CString& copyFolder);
+    void ReleaseHeldCopy();
+    BOOL CreateCopyFolder(const CString& folder);
+    BOOL ProtectCopyFolder(const CString& folder);
 
 private:
     CWideText GetOwnPath();
@@ -103,7 +115,7 @@ private:
     BOOL LockCopyFolders(CMutex& lock);
     void ShowRepairFailure();
     BOOL IsCopyFolder(const CString& folder);
-    BOOL IsCopyUpToDate(const CString& copyFolder);
+    BOOL IsCopyUpToDate(const CString& copyFolder, CopyPlace place);
     BOOL IsUsableTarget(const CString& copyFolder);
     BOOL IsSameFolder(const CString& one, const CString& other);
     ULONGLONG RoundToClusters(ULONGLONG size, DWORD clusterSize);

@@ -185,6 +185,7 @@ BOOL CLauncherApp::InstallCopy()
 {
     if (IsSameFolder(m_strCopyTarget, m_strCopySource))
         return TRUE;
+    ReleaseHeldCopy();  // the copy to be moved, or one about to be replaced
 
     DeleteLeftovers(m_strCopyTarget);
     DeleteFolder(m_strCopyTarget);
@@ -198,7 +199,7 @@ BOOL CLauncherApp::InstallCopy()
     BOOL moving = !IsSameFolder(m_strCopySource, m_strMediaRoot);
     CString suffix = FreshSuffix(STAGING_SUFFIX, m_strCopyTarget, moving ? m_strCopySource : CString());
     // A staging folder is made afresh, never one that someone left there.
-    if (suffix.IsEmpty() || (!moving && !CreateDirectoryA(m_strCopyTarget + suffix, NULL))) {
+    if (suffix.IsEmpty() || (!moving && !CreateCopyFolder(m_strCopyTarget + suffix))) {
         m_strUnusableTarget = m_strCopyTarget;
         return FALSE;
     }
@@ -292,7 +293,7 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
         RememberInstallFailure();
         return FALSE;
     }
-    if (!RenameWithRetry(staging, m_strCopyTarget)) {
+    if (!ProtectCopyFolder(staging) || !RenameWithRetry(staging, m_strCopyTarget)) {
         RenameWithRetry(staging, m_strCopySource);
         RememberInstallFailure();
         return FALSE;

@@ -52,14 +52,20 @@ BOOL CLauncherApp::IsFolderWritable(CString folder)
 // Judges the copy in a copy folder by its stamp against the medium's, and a
 // copy that is new enough by its record: one that has lost files since it was
 // installed is out of date too. An out-of-date copy is listed for deletion;
-// one without a stamp is left alone.
-BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder)
+// one without a stamp is left alone. A shared copy that another user could
+// have written counts as out of date; such a copy in a profile is that
+// user's, and is left alone.
+BOOL CLauncherApp::IsCopyUpToDate(const CString& copyFolder, CopyPlace place)
 {
     CString stamp = ReadVersionStamp(copyFolder + "\\VIEWER\\bin\\Version*.txt");
     if (stamp.IsEmpty())
         return FALSE;
-    if (IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
+    BOOL trusted = place == TEMP_COPY || IsCopyTrusted(copyFolder);
+    if (!trusted && place == PROFILE_COPY)
+        return FALSE;
+    if (trusted && IsVersionAtLeast(stamp, m_strMediaVersion) && MatchesCopyRecord(copyFolder))
         return TRUE;
+    ReleaseHeldCopy();
     m_arrStaleCopies.Add(copyFolder);
     return FALSE;
 }
@@ -90,7 +96,7 @@ BOOL CLauncherApp::ProbeSharedLocation(int collect)
     }
 
     RecoverStagedCopy(copy);
-    if (IsCopyUpToDate(copy)) {
+    if (IsCopyUpToDate(copy, SHARED_COPY)) {
         m_strSharedCopy = copy;
         return TRUE;
     }
@@ -147,7 +153,7 @@ BOOL CLauncherApp::ProbeTempLocation(int collect)
     }
 
     RecoverStagedCopy(copy);
-    if (IsCopyUpToDate(copy)) {
+    if (IsCopyUpToDate(copy, TEMP_COPY)) {
         m_strTempCopy = copy;
         return TRUE;
     }
@@ -182,7 +188,7 @@ BOOL CLauncherApp::ProbeProfileLocations(int collect)
                 continue;
             }
             RecoverStagedCopy(copy);
-            if (IsCopyUpToDate(copy)) {
+            if (IsCopyUpToDate(copy, PROFILE_COPY)) {
                 m_strProfileCopy = copy;
                 foundUpToDate = TRUE;
                 break;
@@ -222,6 +228,7 @@ CString CLauncherApp::GetAnsiEntryName(const WIN32_FIND_DATAW& entry)
 
 BOOL CLauncherApp::ProbeCopies()
 {
+    ReleaseHeldCopy();
     m_strSharedCopy.Empty();
     m_strProfileCopy.Empty();
     m_strTempCopy.Empty();

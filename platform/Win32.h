@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#include <aclapi.h>
 #include <mbstring.h>
 #include <mbctype.h>
 #else

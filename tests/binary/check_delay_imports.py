@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that the exe's delay-loaded functions can really be called.
 
-user32 and shell32 are delay-loaded: each function's slot starts out pointing
+user32, shell32 and advapi32 are delay-loaded: each function's slot starts out pointing
 at the loader code of its own stub, which loads the DLL on the first call and
 puts the real address in the slot. The stub is a 6-byte jump through the slot
 (ff 25), followed by that loader code, which names the slot again. A slot that
@@ -21,6 +21,9 @@ from check_exe import BadPE, delay_imports, load, pefile
 
 FUNCTIONS = {"MessageBoxA": "USER32.dll", "SHFileOperationA": "SHELL32.dll",
              "CommandLineToArgvW": "SHELL32.dll"}
+FUNCTIONS.update(dict.fromkeys(
+    ["AddAccessAllowedAceEx", "GetAce", "GetSecurityInfo", "GetTokenInformation", "InitializeAcl",
+     "OpenProcessToken", "SetNamedSecurityInfoA"], "ADVAPI32.dll"))
 
 
 def slot_named_by(pe, at, plus):

@@ -807,6 +807,17 @@ void SetFolderWritable(const std::string& folder, bool writable)
     node->notWritable = !writable;
 }
 
+void SetSecurity(const std::string& path, const Security& security)
+{
+    NodeOrThrow(path, true)->security = std::make_unique<Security>(security);
+}
+
+Security GetSecurity(const std::string& path)
+{
+    Node* node = NodeOrThrow(path, true);
+    return node->security ? *node->security : Security();
+}
+
 void Remove(const std::string& path)
 {
     Node* node = NodeOrThrow(path, false);
@@ -975,7 +986,7 @@ int OpenFileHandles()
     int n = 0;
     for (const auto& [id, open] : M().opens)
         n += open.external ? 0 : 1;
-    return n;
+    return n + M().openTokens;
 }
 
 int OpenSearches() { return (int)M().searches.size(); }

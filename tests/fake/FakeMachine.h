@@ -115,6 +115,43 @@ void AddLink(const std::string& path, const std::string& target);
 void SetFolderWritable(const std::string& folder, bool writable);
 void Remove(const std::string& path);  // file, folder tree or link (not what it points to)
 
+// ---- Owners and permissions of folders, as GetSecurityInfo reports them.
+// Accounts are SID texts. The launcher runs as kUser.
+namespace sid {
+const std::string kUser = "S-1-5-21-7-7-7-1001";
+const std::string kOtherUser = "S-1-5-21-7-7-7-1002";
+const std::string kAdministrators = "S-1-5-32-544";
+const std::string kUsers = "S-1-5-32-545";
+const std::string kSystem = "S-1-5-18";
+const std::string kTrustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+const std::string kEveryone = "S-1-1-0";
+const std::string kInteractive = "S-1-5-4";
+const std::string kCreatorOwner = "S-1-3-0";
+}  // namespace sid
+struct Ace {
+    std::string sid;
+    DWORD mask;
+    BYTE flags;  // OBJECT_INHERIT_ACE...
+    BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+    bool operator==(const Ace& other) const
+    {
+        return sid == other.sid && mask == other.mask && flags == other.flags && type == other.type;
+    }
+};
+struct Security {
+    std::string owner = sid::kUser;
+    // Unless set, a folder is its owner's and the system's, and every user may read it.
+    std::vector<Ace> dacl = {{sid::kSystem, FILE_ALL_ACCESS, 3}, {sid::kUser, FILE_ALL_ACCESS, 3},
+                             {sid::kUsers, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 3}};
+    bool nullDacl = false;    // no access list at all (FAT): everyone may do anything
+    bool isProtected = false;  // inherits nothing from its folder
+    bool unreadable = false;   // GetSecurityInfo fails with ERROR_ACCESS_DENIED
+};
+void SetSecurity(const std::string& path, const Security& security);
+// What the folder's security is now: as set by a test, or by the launcher's
+// CreateDirectoryA or SetNamedSecurityInfoA (these keep the owner and set the access list).
+Security GetSecurity(const std::string& path);
+
 bool Exists(const std::string& path);    // the entry itself; a dangling link exists
 bool IsFolder(const std::string& path);  // folders and folder links
 bool IsLink(const std::string& path);
@@ -260,7 +297,7 @@ struct ShellOpRecord {
 const std::vector<ShellOpRecord>& ShellOps();
 
 // ---- Resource counters.
-int OpenFileHandles();        // CreateFileA handles not closed yet
+int OpenFileHandles();        // CreateFileA and OpenProcessToken handles not closed yet
 int OpenSearches();           // FindFirstFileA handles not closed yet
 int OutstandingArgvBlocks();  // CommandLineToArgvW and LocalAlloc blocks not released with LocalFree
 int BadHandleCloses();        // CloseHandle/FindClose/FindNextFileA on a handle that is not open

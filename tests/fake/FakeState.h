@@ -21,6 +21,7 @@ struct Node {
     bool big = false;        // size declared, bytes not stored
     ULONGLONG bigSize = 0;
     bool notWritable = false;
+    std::unique_ptr<Security> security;  // none: the default one
     Node* parent = nullptr;
     Drive* drive = nullptr;
     std::vector<std::unique_ptr<Node>> children;
@@ -56,7 +57,7 @@ struct Lookup {
 };
 
 struct FileOpen {
-    Node* node;
+    Node* node;  // a file, or a folder opened with FILE_FLAG_BACKUP_SEMANTICS
     DWORD access;
     DWORD share;
     ULONGLONG position = 0;
@@ -129,6 +130,7 @@ struct Machine {
     std::map<std::string, MutexState> mutexes;
     std::map<uintptr_t, std::string> mutexHandles;
     std::set<void*> argvBlocks;
+    int openTokens = 0;  // OpenProcessToken handles not closed
     int badHandleCloses = 0;
     int badLocalFrees = 0;
 
@@ -174,6 +176,12 @@ Node* FindChild(const Node* folder, const std::string& name);
 DWORD Attributes(const Node* node);
 bool IsInside(const Node* node, const Node* folder);  // node == folder or below it
 
+// A self-relative security descriptor in a LocalAlloc block, and the parse of
+// an access list the launcher built (FakeSecurity.cpp).
+PSECURITY_DESCRIPTOR MakeDescriptor(const Security& security, PSID* owner, PACL* dacl);
+std::vector<Ace> ParseAcl(const ACL* acl);
+std::string SidText(const void* sid);
+
 // Operations shared by kernel32 and the shell, with Windows' checks.
 DWORD CheckWritable(const Node* folder);
 DWORD CheckShare(const Node* file, DWORD access, DWORD share);
@@ -186,6 +194,7 @@ DWORD RemoveFolderNode(Node* folder);
 DWORD Rename(Node* node, Node* newParent, const std::string& newName);
 
 uintptr_t NewHandle();
+const uintptr_t kTokenHandle = 0x7ff1;  // the one process token
 
 // The searches behind FindFirstFileA/W and FindNextFileA/W.
 HANDLE StartSearch(LPCSTR pattern, LPWIN32_FIND_DATAA first);

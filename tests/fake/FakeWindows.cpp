@@ -80,7 +80,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     Node* file = found.node;
     DWORD lastError = 0;
     if (file) {
-        if (file->folder)
+        // A folder opens only as itself, to query or hold it.
+        if (file->folder && (!(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) ||
+                             dwCreationDisposition != OPEN_EXISTING || (dwDesiredAccess & GENERIC_WRITE)))
             return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         if (dwCreationDisposition == CREATE_NEW)
             return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
@@ -199,6 +201,10 @@ BOOL CloseHandle(HANDLE hObject)
     }
     if (m.mutexHandles.erase((uintptr_t)hObject))
         return TRUE;
+    if ((uintptr_t)hObject == kTokenHandle && m.openTokens > 0) {
+        --m.openTokens;
+        return TRUE;
+    }
     ++m.badHandleCloses;
     return Fail(ERROR_INVALID_HANDLE);
 }
@@ -283,7 +289,7 @@ BOOL FindClose(HANDLE hFindFile)
     return Fail(ERROR_INVALID_HANDLE);
 }
 
-BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
 {
     if (Enter("CreateDirectoryA", Str(lpPathName)))
         return FALSE;
@@ -296,8 +302,18 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
         return Fail(found.node->parent ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED);
     if (!found.parent)
         return Fail(ERROR_PATH_NOT_FOUND);
-    if ((error = CreateFolder(found.parent, found.leaf, nullptr)))
+    Node* folder = nullptr;
+    if ((error = CreateFolder(found.parent, found.leaf, &folder)))
         return Fail(error);
+    // An access list given here is the folder's own; the fake keeps its owner the user.
+    const SECURITY_DESCRIPTOR* descriptor =
+        lpSecurityAttributes ? static_cast<const SECURITY_DESCRIPTOR*>(lpSecurityAttributes->lpSecurityDescriptor) : nullptr;
+    if (descriptor && (descriptor->Control & SE_DACL_PRESENT) && descriptor->Dacl) {
+        Security security;
+        security.dacl = ParseAcl(static_cast<const ACL*>(descriptor->Dacl));
+        security.isProtected = (descriptor->Control & SE_DACL_PROTECTED) != 0;
+        folder->security = std::make_unique<Security>(security);
+    }
     return TRUE;
 }
 

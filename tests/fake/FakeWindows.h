@@ -134,6 +134,37 @@ typedef WORD FILEOP_FLAGS;
 
 #define SECURITY_DESCRIPTOR_REVISION 1
 #define SE_DACL_PRESENT 0x0004
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SELF_RELATIVE 0x8000
+
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_ADD_FILE 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_ADD_SUBDIRECTORY 0x0004u
+#define FILE_DELETE_CHILD 0x0040u
+#define FILE_ALL_ACCESS 0x001F01FFu
+#define FILE_GENERIC_READ 0x00120089u
+#define FILE_GENERIC_EXECUTE 0x001200A0u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define OBJECT_INHERIT_ACE 0x01
+#define CONTAINER_INHERIT_ACE 0x02
+#define INHERIT_ONLY_ACE 0x08
+#define INHERITED_ACE 0x10
+
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000u
+#define TOKEN_QUERY 0x0008u
 
 #define MB_OK 0x00000000u
 #define IDOK 1
@@ -166,6 +197,57 @@ typedef struct _SECURITY_DESCRIPTOR {
     void* Sacl;
     void* Dacl;
 } SECURITY_DESCRIPTOR, *PSECURITY_DESCRIPTOR;
+
+typedef void* PSID;
+typedef DWORD ACCESS_MASK;
+typedef DWORD SECURITY_INFORMATION;
+typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT } SE_OBJECT_TYPE;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenOwner = 4 } TOKEN_INFORMATION_CLASS;
+typedef HANDLE* PHANDLE;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+
+typedef struct _TOKEN_OWNER {
+    PSID Owner;
+} TOKEN_OWNER;
 
 typedef struct _OVERLAPPED {
     UINT_PTR Internal;
@@ -348,6 +430,19 @@ void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL ReleaseMutex(HANDLE hMutex);
+
+// advapi32: security (FakeSecurity.cpp)
+HANDLE GetCurrentProcess(void);
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
+                         DWORD TokenInformationLength, LPDWORD ReturnLength);
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
+                      PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl, PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+DWORD SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                            PSID psidOwner, PSID psidGroup, PACL pDacl, PACL pSacl);
+BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision);
+BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask, PSID pSid);
+BOOL GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
 
 // shell32
 LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);

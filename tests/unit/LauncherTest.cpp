@@ -23,7 +23,9 @@ void LauncherTest::SetUp()
 
 void LauncherTest::TearDown()
 {
-    // Whatever a test did, every handle the launcher opened is closed again.
+    // Whatever a test did, every handle the launcher opened is closed again,
+    // once it lets go of the copy it holds for the viewer's start.
+    app.ReleaseHeldCopy();
     EXPECT_EQ(fake::OpenFileHandles(), 0);
     EXPECT_EQ(fake::OpenSearches(), 0);
     EXPECT_EQ(fake::OutstandingArgvBlocks(), 0);

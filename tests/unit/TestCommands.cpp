@@ -291,6 +291,156 @@ TEST_P(LaunchOutcomeTest, ViewerCopiesAndState)
 
 INSTANTIATE_TEST_SUITE_P(EveryOutcome, LaunchOutcomeTest, ::testing::ValuesIn(kLaunchCases), RowName());
 
+// ---- Copies another user could have written ------------------------------------
+
+void OwnedBy(const std::string& folder, const std::string& owner)
+{
+    fake::Security security;
+    security.owner = owner;
+    fake::SetSecurity(folder, security);
+}
+
+void Allow(const std::string& folder, const fake::Ace& ace)
+{
+    fake::Security security = fake::GetSecurity(folder);
+    security.dacl.push_back(ace);
+    fake::SetSecurity(folder, security);
+}
+
+const BYTE kInheritOnly = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
+const DWORD kModify = 0x1301bf;
+
+const LaunchCase kTrustCases[] = {
+    {"shared copy of the administrators: used",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         OwnedBy(kShared, fake::sid::kAdministrators);
+     },
+     kShared, {{kShared, H::Current}}, kShared, "", "", "", ""},
+    {"shared copy of the system: used",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         OwnedBy(kShared, fake::sid::kSystem);
+     },
+     kShared, {{kShared, H::Current}}, kShared, "", "", "", ""},
+    {"full control for whoever creates an entry: used",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         Allow(kShared, {fake::sid::kCreatorOwner, FILE_ALL_ACCESS, kInheritOnly});
+     },
+     kShared, {{kShared, H::Current}}, kShared, "", "", "", ""},
+    {"shared copy of another user: replaced from the medium",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         OwnedBy(kShared, fake::sid::kOtherUser);
+     },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"shared copy every user may change: replaced",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         Allow(kShared, {fake::sid::kEveryone, kModify, 3});
+     },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"shared copy whose files every user may change: replaced",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         Allow(kShared, {fake::sid::kInteractive, kModify, kInheritOnly});
+     },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"shared copy whose security cannot be read: replaced",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         fake::Security security;
+         security.unreadable = true;
+         fake::SetSecurity(kShared, security);
+     },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"shared copy on a volume without permissions: replaced",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         fake::Security security;
+         security.nullDacl = true;
+         fake::SetSecurity(kShared, security);
+     },
+     kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"another user's shared copy in use: copied into temp",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         OwnedBy(kShared, fake::sid::kOtherUser);
+         fake::HoldOpenExternally(kShared + "\\VIEWER\\bin\\KiroZelvo.exe", GENERIC_READ, FILE_SHARE_READ);
+     },
+     kTemp, {{kShared, H::Current}, {kTemp, H::FromMedium}}, "", kTemp, "", "", kShared},
+    {"another user's up-to-date profile copy: neither moved nor started",
+     [](CommandTest& t) {
+         t.Copy(kBob, kNew);
+         OwnedBy(kBob, fake::sid::kOtherUser);
+     },
+     kShared, {{kShared, H::FromMedium}, {kBob, H::Current}}, kShared, "", "", "", ""},
+    {"another user's old profile copy: not deleted",
+     [](CommandTest& t) {
+         t.Copy(kBob, kOld);
+         OwnedBy(kBob, fake::sid::kOtherUser);
+     },
+     kShared, {{kShared, H::FromMedium}, {kBob, H::Old}}, kShared, "", "", "", ""},
+    {"another user's profile copy, nothing writable: the medium",
+     [](CommandTest& t) {
+         t.Copy(kBob, kNew);
+         OwnedBy(kBob, fake::sid::kOtherUser);
+         SharedNotWritable();
+         fake::SetFolderWritable(kTempBase, false);
+     },
+     "E:", {{kBob, H::Current}}, "", "", "", "", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(CopiesOthersCouldHaveWritten, LaunchOutcomeTest, ::testing::ValuesIn(kTrustCases), RowName());
+
+struct NewCopyCase {
+    const char* name;
+    std::function<void(CommandTest&)> arrange;
+};
+
+class NewCopySecurityTest : public CommandTest, public ::testing::WithParamInterface<NewCopyCase>
+{
+};
+
+// A new shared copy is the system's, the administrators' and its owner's to
+// change; every user may run it, and nothing comes from the folder above.
+TEST_P(NewCopySecurityTest, OnlyItsOwnerAndTheAdministratorsMayChangeIt)
+{
+    MakeMedium("E:", DRIVE_CDROM, kNew);
+    GetParam().arrange(*this);
+    app.RunLaunch();
+
+    ExpectViewerFrom(kShared);
+    fake::Security security = fake::GetSecurity(kShared);
+    EXPECT_TRUE(security.isProtected);
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    std::vector<fake::Ace> expected = {{fake::sid::kSystem, FILE_ALL_ACCESS, inherit},
+                                       {fake::sid::kAdministrators, FILE_ALL_ACCESS, inherit},
+                                       {fake::sid::kUser, FILE_ALL_ACCESS, inherit},
+                                       {fake::sid::kUsers, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, inherit}};
+    EXPECT_EQ(security.dacl, expected);
+}
+
+const NewCopyCase kNewCopyCases[] = {
+    {"copied from the medium", [](CommandTest&) {}},
+    {"moved in from the temp folder", [](CommandTest& t) { t.Copy(kTemp, kNew); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(EachWayIn, NewCopySecurityTest, ::testing::ValuesIn(kNewCopyCases), RowName());
+
+TEST_F(LaunchTest, TheCopyToStartFromCannotBeSwappedUntilTheViewerRuns)
+{
+    MakeMedium("E:", DRIVE_CDROM, kNew);
+    MakeCopy(kShared, kNew);
+    app.LocateMedia();
+    app.ProbeCopies();
+    EXPECT_FALSE(MoveFileA(kShared.c_str(), (kShared + " swapped").c_str())) << "held from its check on";
+    app.LaunchBestCopy();
+    ExpectViewerFrom(kShared);
+    EXPECT_TRUE(MoveFileA(kShared.c_str(), (kShared + " swapped").c_str())) << "let go once the viewer runs";
+}
+
 TEST_F(LaunchTest, AFixedDriveMediumLeavesEveryCopyLocationAlone)
 {
     MakeMedium(kFixedRoot, DRIVE_FIXED, kNew);

@@ -1,0 +1,178 @@
+// Copies that another user could have written. Every user may create folders
+// in the shared location, and may change what others put there; another
+// user's profile is theirs. A viewer started from such a copy would run with
+// this user's rights whatever program it is, so a copy there is used only
+// when nobody but this user, the administrators and the system could have
+// written it, and the launcher's own copies are made so that nobody else can.
+#include "app/LauncherApp.h"
+
+#include <cstring>
+
+// Accounts every Windows machine has, laid out as a SID.
+struct CWellKnownSid
+{
+    BYTE revision;
+    BYTE subCount;
+    BYTE authority[6];
+    DWORD sub[6];
+};
+static const CWellKnownSid SYSTEM_SID = {1, 1, {0, 0, 0, 0, 0, 5}, {18}};
+static const CWellKnownSid ADMINISTRATORS_SID = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
+static const CWellKnownSid USERS_SID = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 545}};
+static const CWellKnownSid TRUSTED_INSTALLER_SID = {
+    1, 6, {0, 0, 0, 0, 0, 5}, {80, 956008885, 3418522649u, 1831038044, 1853292631, 2271478464u}};
+// Stands for whoever creates an entry below: it gives nothing on the folder itself.
+static const CWellKnownSid CREATOR_OWNER_SID = {1, 1, {0, 0, 0, 0, 0, 3}, {0}};
+
+// What lets someone change a folder or what it holds.
+static const DWORD CHANGE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | FILE_DELETE_CHILD | WRITE_DAC |
+                                   WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+static PSID AsSid(const CWellKnownSid& sid)
+{
+    return const_cast<CWellKnownSid*>(&sid);
+}
+
+static BOOL IsSameSid(PSID a, PSID b)
+{
+    const BYTE* left = static_cast<const BYTE*>(a);
+    const BYTE* right = static_cast<const BYTE*>(b);
+    return left[1] == right[1] && memcmp(left, right, 8 + 4 * static_cast<size_t>(left[1])) == 0;
+}
+
+// An account of this launcher's process token, read into `buffer`: the user
+// it runs as (TokenUser), or the owner of what it creates (TokenOwner: the
+// user, or the Administrators group for an administrator's full rights).
+// Both answers begin with the SID's address. NULL when the token cannot be read.
+union CTokenSid
+{
+    PSID sid;
+    BYTE bytes[sizeof(TOKEN_USER) + 68];  // 68: the largest SID
+};
+
+static PSID GetTokenSid(CTokenSid& buffer, TOKEN_INFORMATION_CLASS which)
+{
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return NULL;
+    DWORD length = 0;
+    BOOL read = GetTokenInformation(token, which, &buffer, sizeof(buffer), &length);
+    CloseHandle(token);
+    return read ? buffer.sid : NULL;
+}
+
+static BOOL IsTrustedAccount(PSID sid, PSID user)
+{
+    return IsSameSid(sid, user) || IsSameSid(sid, AsSid(ADMINISTRATORS_SID)) || IsSameSid(sid, AsSid(SYSTEM_SID)) ||
+           IsSameSid(sid, AsSid(TRUSTED_INSTALLER_SID));
+}
+
+// Whether nobody but this user, the administrators and the system could have
+// written the copy: its folder is owned by one of them, and its access list
+// lets nobody else change the folder or what it holds. A folder whose
+// security cannot be read proves nothing, nor does one without an access
+// list (FAT). A trusted folder stays held open, so that nobody can rename it
+// or put another in its place, until the viewer has started from it.
+BOOL CLauncherApp::IsCopyTrusted(const CString& copyFolder)
+{
+    ReleaseHeldCopy();
+    HANDLE folder = CreateFileA(copyFolder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (folder == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CTokenSid buffer;
+    PSID user = GetTokenSid(buffer, TokenUser);
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    BOOL trusted = user != NULL &&
+                   GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                   &owner, NULL, &dacl, NULL, &descriptor) == ERROR_SUCCESS &&
+                   owner != NULL && dacl != NULL && IsTrustedAccount(owner, user);
+    for (DWORD i = 0; trusted && i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE* ace = NULL;
+        if (!GetAce(dacl, i, reinterpret_cast<LPVOID*>(&ace)))
+            trusted = FALSE;
+        else if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+            trusted = !(ace->Mask & CHANGE_RIGHTS) || IsTrustedAccount(&ace->SidStart, user) ||
+                      IsSameSid(&ace->SidStart, AsSid(CREATOR_OWNER_SID));
+        else
+            trusted = ace->Header.AceType == ACCESS_DENIED_ACE_TYPE;  // takes rights away, gives none
+    }
+    if (descriptor != NULL)
+        LocalFree(descriptor);
+    if (!trusted) {
+        CloseHandle(folder);
+        return FALSE;
+    }
+    m_hHeldCopy = folder;
+    return TRUE;
+}
+
+void CLauncherApp::ReleaseHeldCopy()
+{
+    if (m_hHeldCopy == NULL)
+        return;
+    CloseHandle(m_hHeldCopy);
+    m_hHeldCopy = NULL;
+}
+
+// The access list of the launcher's copy folders: the system, the
+// administrators and the copy's owner have full control, every user may read
+// and run the viewer, and it goes down to everything inside. A copy an
+// administrator made is the Administrators group's, and so trusted by every
+// user; one a user made, by that user alone.
+union CCopyFolderAcl
+{
+    ACL acl;
+    DWORD room[128];
+};
+
+static PACL MakeCopyFolderAcl(CCopyFolderAcl& buffer, CTokenSid& ownerBuffer)
+{
+    const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    PSID owner = GetTokenSid(ownerBuffer, TokenOwner);
+    PACL acl = &buffer.acl;
+    if (owner == NULL || !InitializeAcl(acl, sizeof(buffer), ACL_REVISION) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, AsSid(SYSTEM_SID)) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, AsSid(ADMINISTRATORS_SID)) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, owner) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+                               AsSid(USERS_SID)))
+        return NULL;
+    return acl;
+}
+
+// Makes a folder for a new copy with that access list, and nothing inherited
+// from the folder above, where every user may change what others put there.
+BOOL CLauncherApp::CreateCopyFolder(const CString& folder)
+{
+    CCopyFolderAcl buffer;
+    CTokenSid owner;
+    PACL acl = MakeCopyFolderAcl(buffer, owner);
+    if (acl == NULL)
+        return FALSE;
+    SECURITY_DESCRIPTOR descriptor;
+    memset(&descriptor, 0, sizeof(descriptor));
+    descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    descriptor.Control = SE_DACL_PRESENT | SE_DACL_PROTECTED;
+    descriptor.Dacl = acl;
+    SECURITY_ATTRIBUTES attributes;
+    memset(&attributes, 0, sizeof(attributes));
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = &descriptor;
+    attributes.bInheritHandle = FALSE;
+    return CreateDirectoryA(folder, &attributes);
+}
+
+// Gives a copy moved in from elsewhere the same access list, down to its files.
+BOOL CLauncherApp::ProtectCopyFolder(const CString& folder)
+{
+    CCopyFolderAcl buffer;
+    CTokenSid owner;
+    PACL acl = MakeCopyFolderAcl(buffer, owner);
+    CString name = folder;
+    return acl != NULL && SetNamedSecurityInfoA(name.GetBuffer(name.GetLength()), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                                NULL, NULL, acl, NULL) == ERROR_SUCCESS;
+}
