@@ -205,8 +205,9 @@ DWORD CLauncherApp::ReadSmallFile(const CString& path, CString& text)
 
 static LPCSTR NextLine(LPCSTR line, LPCSTR end)
 {
-    const void* lineEnd = memchr(line, '\n', static_cast<size_t>(end - line));
-    return lineEnd != NULL ? static_cast<LPCSTR>(lineEnd) + 1 : end;
+    while (line < end && *line++ != '\n') {
+    }
+    return line;
 }
 
 // Whether a copy still holds every file its record lists, each with its
