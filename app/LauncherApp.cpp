@@ -184,8 +184,8 @@ void CLauncherApp::LaunchBestCopy()
         copy = m_strTempCopy;
     else if (!m_strProfileCopy.IsEmpty())
         copy = m_strProfileCopy;
-    // A copy is judged by its stamp alone; when its viewer cannot be started
-    // (quarantined by a virus scanner, damaged) the medium still has one.
+    // When a copy's viewer cannot be started after all (quarantined by a
+    // virus scanner) the medium still has one.
     BOOL started = !copy.IsEmpty() && StartViewer(copy);
     ReleaseHeldCopy();
     if (!started)
