@@ -304,8 +304,10 @@ def copied(tree):
 
 def check_install(W, medium, name):
     """A launch with no copy anywhere installs one in the shared location and
-    starts the viewer from it; returns the names at the copy folder's root."""
-    res = W.run(exe=LAUNCHER, cwd="E:\\VIEWER\\bin")
+    starts the viewer from it; returns the names at the copy folder's root.
+    Copying 10,000 files on a loaded machine takes longer than a test's
+    launch is given."""
+    res = W.run(exe=LAUNCHER, cwd="E:\\VIEWER\\bin", timeout=900)
     check(res.exit_code == 0 and not res.timed_out, "%s: launcher ended: %r" % (name, res))
     cmd, _ = viewer_command(W.win(W.shared_copy), "E:")
     check(len(res.viewer) == 1 and res.viewer[0]["cmd"] == cmd,
