@@ -1,13 +1,19 @@
 #!/bin/sh
 # Benchmark of the launcher under Wine, for the 32-bit exe (where 32-bit
-# Windows programs can run here) and the 64-bit exe: warm launch from a copy
+# Windows programs can run here) and the 64-bit exe: what a warm and a cold
+# launch read from the disc, counted with strace; warm launch from a copy
 # the launcher installed, against the walk floor and the start-only floor, with
 # trees of 300, 10 and 10,000 files; cold installation against the shell-only
 # floor and xcopy. Builds each exe and the helpers of its architecture, then
 # runs bench.py inside a private X server. Arguments go to bench.py (--reps N,
-# --cold-reps N, --trace, --all-cpus).
+# --cold-reps N, --trace, --all-cpus, --counts-only).
 set -e
 cd "$(dirname "$0")/.."
+
+# What a launch reads from the disc is counted with strace.
+if ! command -v strace >/dev/null; then
+    apt-get install -y strace >/dev/null
+fi
 
 why_not=$(python3 -B -c 'import sys; sys.path.insert(0, "tests/e2e"); import zelvo_e2e
 print(zelvo_e2e.why_no_32bit() or "")')
