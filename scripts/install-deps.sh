@@ -79,17 +79,84 @@ runs_i386() {
     [ "$rc" = 42 ]
 }
 
+# This release's code name, for its backports suite.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+
+# Where the kernel runs no 32-bit programs, qemu-user runs them: a
+# binfmt_misc handler sends every i386 program through qemu-i386. Version 10
+# or later (Debian 13's archive, Debian 12's backports): 7.2 takes over a
+# minute for each 32-bit process that Wine starts. Debian registers no i386
+# handler on amd64, so it is registered here; flag F makes the kernel open
+# qemu now, so that the handler serves inside a chroot too. A handler does
+# not outlive a reboot: this runs again then.
+QEMU_MIN=1:10
+BINFMT=/proc/sys/fs/binfmt_misc
+I386_HANDLER=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
+qemu_ok() {
+    local v
+    v=$(dpkg-query -W -f '${Version}' qemu-user 2>/dev/null) || return 1
+    [ -n "$v" ] && dpkg --compare-versions "$v" ge "$QEMU_MIN" && [ -x /usr/bin/qemu-i386 ]
+}
+# Debian's own backports suite of this release, from the mirror apt uses for
+# the release itself; the other sources stay as they are.
+add_backports() {
+    local suite=$codename-backports mirror
+    grep -rqs -- "$suite" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
+    mirror=$(apt-get indextargets --format '$(ORIGIN)|$(LABEL)|$(REPO_URI)' 2>/dev/null \
+             | awk -F'|' '$1 == "Debian" && $2 == "Debian" { print $3; exit }')
+    [ -n "$mirror" ] || return 1
+    printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+        "$mirror" "$suite" /usr/share/keyrings/debian-archive-keyring.gpg \
+        >/etc/apt/sources.list.d/debian-backports.sources
+    echo "Added Debian's $suite suite: /etc/apt/sources.list.d/debian-backports.sources"
+    lists_updated=
+    update_lists
+}
+install_qemu() {
+    update_lists
+    local candidate
+    candidate=$(apt-cache policy qemu-user | sed -n 's/^ *Candidate: //p')
+    if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] \
+        && dpkg --compare-versions "$candidate" ge "$QEMU_MIN"; then
+        install --no-install-recommends qemu-user
+    elif [ -n "$codename" ] && add_backports; then
+        install --no-install-recommends -t "$codename-backports" qemu-user || true
+    fi
+}
+# Sets why_no_i386 when it cannot be done.
+emulate_i386() {
+    qemu_ok || install_qemu
+    if ! qemu_ok; then
+        why_no_i386="neither this release's archive nor its backports suite gives qemu-user $QEMU_MIN or later"
+        return 1
+    fi
+    if ! mountpoint -q "$BINFMT" && ! mount -t binfmt_misc binfmt_misc "$BINFMT" 2>/dev/null; then
+        why_no_i386="binfmt_misc cannot be mounted on $BINFMT"
+        return 1
+    fi
+    # An older handler of the same name (another qemu) gives way.
+    [ ! -e "$BINFMT/qemu-i386" ] || echo -1 >"$BINFMT/qemu-i386"
+    if ! printf '%s' "$I386_HANDLER" 2>/dev/null >"$BINFMT/register"; then
+        why_no_i386="the kernel refused the i386 handler in $BINFMT/register"
+        return 1
+    fi
+    runs_i386 || { why_no_i386="an i386 program fails even through qemu-i386"; return 1; }
+    echo "This kernel runs no 32-bit programs: they run under qemu-i386 ($BINFMT/qemu-i386)."
+}
+
 # The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (from the
 # i386 architecture) beside the 64-bit one.
+why_no_i386=
+runs_i386 || emulate_i386 || true
 want_wine32=
 if [ ! -x /usr/lib/wine/wine ]; then
-    if runs_i386; then
+    if [ -z "$why_no_i386" ]; then
         want_wine32=1
         # The i386 lists come with the update below.
         dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     else
-        echo "This kernel does not run 32-bit programs: wine32 is not installed, and the 32-bit exe's" \
-             "end-to-end tests and benchmark are skipped."
+        echo "This kernel does not run 32-bit programs, and $why_no_i386: wine32 is not installed," \
+             "and the 32-bit exe's end-to-end tests and benchmark are skipped."
     fi
 fi
 wine64_missing=

@@ -76,6 +76,10 @@ rm -f "$root/.debootstrap.log"
 for d in proc sys dev dev/pts; do
     mount --bind "/$d" "$root/$d"
 done
+# Where 32-bit programs run under qemu, the root sees its handler there too.
+if mountpoint -q /proc/sys/fs/binfmt_misc; then
+    mount --bind /proc/sys/fs/binfmt_misc "$root/proc/sys/fs/binfmt_misc"
+fi
 
 step "a clone of $(git -C "$checkout" rev-parse --short HEAD) in /root/zelvo"
 git clone -q "$checkout" "$root/root/zelvo"
