@@ -112,13 +112,43 @@ def why_no_32bit():
     if not loader:
         return ("32-bit Windows programs need Wine's 32-bit loader: dpkg --add-architecture i386, "
                 "apt-get update, apt-get install wine32:i386 (scripts/install-deps.sh does that "
-                "where the kernel runs 32-bit programs)")
+                "where this machine runs 32-bit programs, natively or under qemu-user)")
     try:
         r = subprocess.run([loader, "--version"], capture_output=True, text=True, timeout=60)
     except OSError as e:
-        return "this machine cannot run Wine's 32-bit loader %s: %s" % (loader, e)
+        return ("this machine cannot run Wine's 32-bit loader %s: %s (where the kernel runs "
+                "no 32-bit programs, scripts/install-deps.sh has them run under qemu-user)"
+                % (loader, e))
     if r.returncode:
         return "Wine's 32-bit loader %s fails: %s" % (loader, (r.stderr or r.stdout).strip()[-300:])
+    return None
+
+
+I386_ELF_MAGIC = "7f454c4601010100000000000000000002000300"
+
+
+def i386_emulator():
+    """The emulator (qemu-i386) through which this machine runs 32-bit Linux
+    programs, and so Wine's 32-bit loader, or None where the kernel runs them
+    itself. A binfmt_misc handler for i386 programs comes before the kernel's
+    own loader."""
+    binfmt = "/proc/sys/fs/binfmt_misc"
+    try:
+        with open(os.path.join(binfmt, "status")) as f:
+            if f.read().strip() != "enabled":
+                return None
+        names = os.listdir(binfmt)
+    except OSError:
+        return None
+    for name in names:
+        try:
+            with open(os.path.join(binfmt, name)) as f:
+                lines = f.read().splitlines()
+        except OSError:
+            continue
+        fields = dict(line.split(" ", 1) for line in lines if " " in line)
+        if "enabled" in lines and fields.get("magic", "").startswith(I386_ELF_MAGIC):
+            return fields.get("interpreter")
     return None
 
 
