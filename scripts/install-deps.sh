@@ -144,12 +144,66 @@ emulate_i386() {
     echo "This kernel runs no 32-bit programs: they run under qemu-i386 ($BINFMT/qemu-i386)."
 }
 
+# Where qemu runs them and the i386 lists will not give wine32:i386 (a list
+# caught mid-sync, or i386 builds that lag the amd64 ones), Wine's 32-bit half
+# comes from a root of its own: wine32 and libwine of exactly the installed
+# libwine's version and their i386 dependencies, unpacked with no dpkg
+# install, the 32-bit loader run as qemu-i386 -L <root>. Wine starts the
+# loader of the other bitness from the folder of its own loader, so a copy of
+# the 64-bit one, with its unix libraries, sits beside it, and every Wine
+# process of a prefix starts from that folder (tests/e2e/zelvo_e2e.py does).
+WINE32_ROOT=/opt/zelvo-wine32
+wine_version() { dpkg-query -W -f '${Version}' libwine:amd64 2>/dev/null || true; }
+wine32_root_current() {
+    [ -n "$(wine_version)" ] && [ "$(cat "$WINE32_ROOT/version" 2>/dev/null)" = "$(wine_version)" ]
+}
+make_wine32_root() {
+    local v new=$WINE32_ROOT.new pkgs d
+    v=$(wine_version)
+    [ -n "$v" ] || return 1
+    echo "Unpacking Wine's 32-bit half ($v, i386) into $WINE32_ROOT"
+    rm -rf "$new"
+    mkdir -p "$new/debs"
+    chown _apt "$new/debs" 2>/dev/null || true
+    pkgs=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+               --no-replaces --no-enhances "wine32:i386=$v" "libwine:i386=$v" \
+           | grep -E '^[a-z0-9][^ ]*:i386$' | grep -vE '^(wine32|libwine):i386$' | sort -u)
+    (cd "$new/debs" && apt-get download -q $pkgs "wine32:i386=$v" "libwine:i386=$v" >/dev/null) || return 1
+    for d in "$new"/debs/*.deb; do
+        dpkg-deb -x "$d" "$new" || return 1
+    done
+    rm -rf "$new/debs"
+    echo 'include /etc/ld.so.conf.d/*.conf' >"$new/etc/ld.so.conf"
+    ldconfig -r "$new" || return 1
+    # zlib1.dll marked as a Wine builtin, as libwine's postinst does.
+    d=$new/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+    { head -c 64 /usr/i686-w64-mingw32/lib/zlib1.dll; printf 'Wine builtin DLL'
+      printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; tail -c +97 /usr/i686-w64-mingw32/lib/zlib1.dll; } >"$d"
+    mv "$new/usr/lib/wine/wine" "$new/usr/lib/wine/wine.i386"
+    rm -f "$new/usr/lib/wine/wineserver32"   # the host's 64-bit server serves both
+    cp /usr/lib/wine/wine64 "$new/usr/lib/wine/"
+    mkdir -p "$new/usr/lib/x86_64-linux-gnu/wine"
+    cp -a /usr/lib/x86_64-linux-gnu/wine/x86_64-unix "$new/usr/lib/x86_64-linux-gnu/wine/"
+    ln -s /usr/lib/x86_64-linux-gnu/wine/x86_64-windows "$new/usr/lib/x86_64-linux-gnu/wine/"
+    # Debian ships no preloader: the loader runs a program only with
+    # WINELOADERNOEXEC, and then takes --version for one.
+    printf '#!/bin/sh\n[ "$1" = --version ] || export WINELOADERNOEXEC=1\nexec /usr/bin/qemu-i386 -L %s -0 %s %s "$@"\n' \
+        "$WINE32_ROOT" "$WINE32_ROOT/usr/lib/wine/wine" "$WINE32_ROOT/usr/lib/wine/wine.i386" \
+        >"$new/usr/lib/wine/wine"
+    chmod 755 "$new/usr/lib/wine/wine"
+    echo "$v" >"$new/version"
+    rm -rf "$WINE32_ROOT"
+    mv "$new" "$WINE32_ROOT"
+}
+
 # The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (from the
 # i386 architecture) beside the 64-bit one.
 why_no_i386=
-runs_i386 || emulate_i386 || true
+emulated=
+runs_i386 || { emulate_i386 && emulated=1; } || true
+i386_emulated() { [ -n "$emulated" ] || [ -e "$BINFMT/qemu-i386" ]; }
 want_wine32=
-if [ ! -x /usr/lib/wine/wine ]; then
+if [ ! -x /usr/lib/wine/wine ] && ! { i386_emulated && wine32_root_current; }; then
     if [ -z "$why_no_i386" ]; then
         want_wine32=1
         # The i386 lists come with the update below.
@@ -177,8 +231,14 @@ if [ ${#need[@]} -gt 0 ] || [ -n "$want_wine32" ] || [ -n "$wine64_missing" ]; t
         # mirror whose i386 lists are stale cannot give them. Then the rest is
         # installed, and the 32-bit exe's end-to-end tests skip, saying why.
         if ! install "${need[@]}" "$part"; then
-            echo "install-deps.sh: WARNING: $part cannot be installed from this mirror; going on without it" >&2
             install "${need[@]}"
+            if ! i386_emulated; then
+                echo "install-deps.sh: WARNING: $part cannot be installed from this mirror; going on without it" >&2
+            elif ! make_wine32_root; then
+                rm -rf "$WINE32_ROOT.new"
+                echo "install-deps.sh: WARNING: $part cannot be installed from this mirror, nor unpacked" \
+                     "into $WINE32_ROOT; going on without it" >&2
+            fi
         fi
         need=()
     fi

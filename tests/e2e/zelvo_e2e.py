@@ -83,6 +83,22 @@ def pe_machine(path):
     return MACHINES[machine]
 
 
+# Where wine32:i386 could not be installed and 32-bit programs run under
+# qemu, scripts/install-deps.sh unpacks Wine's 32-bit half into a root of its
+# own, with a copy of the 64-bit loader beside the 32-bit one: Wine starts
+# the loader of the other bitness from the folder of its own, so then every
+# Wine process starts from that folder.
+WINE32_ROOT_LOADERS = "/opt/zelvo-wine32/usr/lib/wine"
+
+
+def wine_dir():
+    """The folder of Wine's loaders."""
+    if (not os.access("/usr/lib/wine/wine", os.X_OK)
+            and os.access(os.path.join(WINE32_ROOT_LOADERS, "wine"), os.X_OK)):
+        return WINE32_ROOT_LOADERS
+    return "/usr/lib/wine"
+
+
 def wine_loader(arch="x64"):
     """The Wine loader for programs of one architecture, or None.
 
@@ -91,7 +107,7 @@ def wine_loader(arch="x64"):
     boxes then ignore keys sent through X, and Wine's own tools started
     through it (reg, cmd) are the 32-bit ones. So each program goes through
     the loader of its own architecture."""
-    own = {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}[arch]
+    own = os.path.join(wine_dir(), {"x64": "wine64", "x86": "wine"}[arch])
     if os.access(own, os.X_OK):
         return own
     if arch == "x64":
