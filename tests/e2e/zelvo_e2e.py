@@ -147,7 +147,10 @@ def i386_emulator():
     """The emulator (qemu-i386) through which this machine runs 32-bit Linux
     programs, and so Wine's 32-bit loader, or None where the kernel runs them
     itself. A binfmt_misc handler for i386 programs comes before the kernel's
-    own loader."""
+    own loader; Wine's 32-bit half unpacked by scripts/install-deps.sh always
+    runs under qemu-i386."""
+    if wine_dir() == WINE32_ROOT_LOADERS:
+        return "/usr/bin/qemu-i386"
     binfmt = "/proc/sys/fs/binfmt_misc"
     try:
         with open(os.path.join(binfmt, "status")) as f:
