@@ -206,8 +206,12 @@ want_wine32=
 if [ ! -x /usr/lib/wine/wine ] && ! { i386_emulated && wine32_root_current; }; then
     if [ -z "$why_no_i386" ]; then
         want_wine32=1
-        # The i386 lists come with the update below.
-        dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+        # The i386 lists come with the update below (another one, when
+        # qemu-user came first).
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg --add-architecture i386
+            lists_updated=
+        fi
     else
         echo "This kernel does not run 32-bit programs, and $why_no_i386: wine32 is not installed," \
              "and the 32-bit exe's end-to-end tests and benchmark are skipped."
