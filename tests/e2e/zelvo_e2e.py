@@ -314,12 +314,6 @@ class WinePrefix:
         32-bit programs beside 64-bit ones when wine32 is installed."""
         self.launcher, self.viewer_exe, self.spawn = launcher, viewer, spawn
         self.arch = arch or pe_machine(launcher)
-        # Where the kernel runs no 32-bit programs, every 32-bit process runs
-        # under qemu, several times as slowly and more so on a loaded machine:
-        # a 32-bit run gets three times the time. (Inside a Debian root made by
-        # test-in-debian.sh the emulator cannot be seen, so this holds for
-        # every 32-bit run; a run that ends is never slowed by it.)
-        self.time_factor = 3 if self.arch == "x86" else 1
         self.root = tempfile.mkdtemp(prefix="zelvo-e2e-", dir=work or "/tmp")
         self.prefix = os.path.join(self.root, "prefix")
         self.home = os.path.join(self.root, "home")
@@ -621,7 +615,6 @@ class WinePrefix:
                   kill_ms=None, kill_when=None, timeout=90, viewer_sleep_ms=None, show=None):
         self.runs += 1
         n = self.runs
-        timeout *= self.time_factor
         ctl = os.path.join(self.drive_c, "zelvo-e2e")
         os.makedirs(ctl, exist_ok=True)
         for f in ("viewer-%d.txt" % n, "result-%d.txt" % n, "kill-%d" % n):
