@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests and fuzzer against the test fake, the
 # checks of both Windows builds, and the end-to-end tests of both real exes
-# under Wine (the 32-bit groups skip, with the reason, where 32-bit Windows
-# programs cannot run), then the demo.
+# under Wine, then the demo. Where the kernel runs no 32-bit programs,
+# install-deps.sh has them run under qemu-user; the 32-bit groups skip, with
+# the reason, only where neither can be had.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

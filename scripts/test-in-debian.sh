@@ -76,6 +76,9 @@ rm -f "$root/.debootstrap.log"
 for d in proc sys dev dev/pts; do
     mount --bind "/$d" "$root/$d"
 done
+# binfmt_misc stays out of the root: handlers that its packages register
+# would serve the whole machine. The machine's qemu-i386 handler (flag F)
+# runs the root's 32-bit programs all the same.
 
 step "a clone of $(git -C "$checkout" rev-parse --short HEAD) in /root/zelvo"
 git clone -q "$checkout" "$root/root/zelvo"

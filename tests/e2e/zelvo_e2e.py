@@ -83,6 +83,22 @@ def pe_machine(path):
     return MACHINES[machine]
 
 
+# Where wine32:i386 could not be installed and 32-bit programs run under
+# qemu, scripts/install-deps.sh unpacks Wine's 32-bit half into a root of its
+# own, with a copy of the 64-bit loader beside the 32-bit one: Wine starts
+# the loader of the other bitness from the folder of its own, so then every
+# Wine process starts from that folder.
+WINE32_ROOT_LOADERS = "/opt/zelvo-wine32/usr/lib/wine"
+
+
+def wine_dir():
+    """The folder of Wine's loaders."""
+    if (not os.access("/usr/lib/wine/wine", os.X_OK)
+            and os.access(os.path.join(WINE32_ROOT_LOADERS, "wine"), os.X_OK)):
+        return WINE32_ROOT_LOADERS
+    return "/usr/lib/wine"
+
+
 def wine_loader(arch="x64"):
     """The Wine loader for programs of one architecture, or None.
 
@@ -91,7 +107,7 @@ def wine_loader(arch="x64"):
     boxes then ignore keys sent through X, and Wine's own tools started
     through it (reg, cmd) are the 32-bit ones. So each program goes through
     the loader of its own architecture."""
-    own = {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}[arch]
+    own = os.path.join(wine_dir(), {"x64": "wine64", "x86": "wine"}[arch])
     if os.access(own, os.X_OK):
         return own
     if arch == "x64":
@@ -112,13 +128,46 @@ def why_no_32bit():
     if not loader:
         return ("32-bit Windows programs need Wine's 32-bit loader: dpkg --add-architecture i386, "
                 "apt-get update, apt-get install wine32:i386 (scripts/install-deps.sh does that "
-                "where the kernel runs 32-bit programs)")
+                "where this machine runs 32-bit programs, natively or under qemu-user)")
     try:
         r = subprocess.run([loader, "--version"], capture_output=True, text=True, timeout=60)
     except OSError as e:
-        return "this machine cannot run Wine's 32-bit loader %s: %s" % (loader, e)
+        return ("this machine cannot run Wine's 32-bit loader %s: %s (where the kernel runs "
+                "no 32-bit programs, scripts/install-deps.sh has them run under qemu-user)"
+                % (loader, e))
     if r.returncode:
         return "Wine's 32-bit loader %s fails: %s" % (loader, (r.stderr or r.stdout).strip()[-300:])
+    return None
+
+
+I386_ELF_MAGIC = "7f454c4601010100000000000000000002000300"
+
+
+def i386_emulator():
+    """The emulator (qemu-i386) through which this machine runs 32-bit Linux
+    programs, and so Wine's 32-bit loader, or None where the kernel runs them
+    itself. A binfmt_misc handler for i386 programs comes before the kernel's
+    own loader; Wine's 32-bit half unpacked by scripts/install-deps.sh always
+    runs under qemu-i386."""
+    if wine_dir() == WINE32_ROOT_LOADERS:
+        return "/usr/bin/qemu-i386"
+    binfmt = "/proc/sys/fs/binfmt_misc"
+    try:
+        with open(os.path.join(binfmt, "status")) as f:
+            if f.read().strip() != "enabled":
+                return None
+        names = os.listdir(binfmt)
+    except OSError:
+        return None
+    for name in names:
+        try:
+            with open(os.path.join(binfmt, name)) as f:
+                lines = f.read().splitlines()
+        except OSError:
+            continue
+        fields = dict(line.split(" ", 1) for line in lines if " " in line)
+        if "enabled" in lines and fields.get("magic", "").startswith(I386_ELF_MAGIC):
+            return fields.get("interpreter")
     return None
 
 

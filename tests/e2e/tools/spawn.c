@@ -117,6 +117,11 @@ int main(int argc, char **argv)
         return 250;
     }
 
+    /* Wine starts the prefix's desktop process (explorer.exe /desktop) for
+     * the first window. Started by a 32-bit program under Wine 10, it joined
+     * the job and kept it from emptying: have it started now, outside. */
+    GetDesktopWindow();
+
     job = CreateJobObjectA(NULL, NULL);
     ZeroMemory(&lim, sizeof lim);
     lim.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
