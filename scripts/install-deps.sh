@@ -198,9 +198,9 @@ make_wine32_root() {
 
 # The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (from the
 # i386 architecture) beside the 64-bit one.
-why_no_i386=
+why_no_i386=${ZELVO_NO_WINE32:-}  # a caller's reason to go without Wine's 32-bit half
 emulated=
-runs_i386 || { emulate_i386 && emulated=1; } || true
+[ -n "$why_no_i386" ] || runs_i386 || { emulate_i386 && emulated=1; } || true
 i386_emulated() { [ -n "$emulated" ] || [ -e "$BINFMT/qemu-i386" ]; }
 want_wine32=
 if [ ! -x /usr/lib/wine/wine ] && ! { i386_emulated && wine32_root_current; }; then
@@ -213,8 +213,8 @@ if [ ! -x /usr/lib/wine/wine ] && ! { i386_emulated && wine32_root_current; }; t
             lists_updated=
         fi
     else
-        echo "This kernel does not run 32-bit programs, and $why_no_i386: wine32 is not installed," \
-             "and the 32-bit exe's end-to-end tests and benchmark are skipped."
+        echo "wine32 is not installed ($why_no_i386), and the 32-bit exe's end-to-end tests" \
+             "and benchmark are skipped."
     fi
 fi
 wine64_missing=
