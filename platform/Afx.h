@@ -87,7 +87,6 @@ public:
     // The same name, valid until the next FindNextFile: no copy made.
     LPCSTR GetFileNameText() const { return m_found.cFileName; }
     CString GetFilePath() const;
-    DWORD GetLength() const { return m_found.nFileSizeLow; }
     ULONGLONG GetLength64() const;
     BOOL IsDots() const;
     BOOL MatchesMask(DWORD mask) const { return (m_found.dwFileAttributes & mask) != 0; }
