@@ -1,8 +1,6 @@
 // The three commands: launch, delete and repair.
 #include "app/LauncherApp.h"
 
-#include <cstring>
-
 // Waits for the machine-wide lock on the copy folders. TRUE once this launcher
 // holds it; FALSE when another launcher kept it past the wait, or it cannot be
 // had at all. A launcher that ended while holding it hands it on as abandoned;
@@ -12,18 +10,8 @@ BOOL CLauncherApp::LockCopyFolders(CMutex& lock)
 {
     // Open to every user (no access list), as the shared location is: a lock
     // that only its creator could open would keep other users' launchers out.
-    // This is what InitializeSecurityDescriptor and SetSecurityDescriptorDacl
-    // would make, without loading advapi32 on every launch.
     SECURITY_DESCRIPTOR everyone;
-    memset(&everyone, 0, sizeof(everyone));
-    everyone.Revision = SECURITY_DESCRIPTOR_REVISION;
-    everyone.Control = SE_DACL_PRESENT;
-    SECURITY_ATTRIBUTES attributes;
-    memset(&attributes, 0, sizeof(attributes));
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = &everyone;
-    attributes.bInheritHandle = FALSE;
-
+    SECURITY_ATTRIBUTES attributes = MakeSecurityAttributes(everyone, SE_DACL_PRESENT, NULL);
     return lock.Create(COPY_FOLDERS_LOCK, &attributes) && lock.Lock(COPY_FOLDERS_WAIT);
 }
 

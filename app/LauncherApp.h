@@ -102,6 +102,7 @@ public:
     // Trust in copies other users could have written
     BOOL IsCopyTrusted(const CString& copyFolder);
     void ReleaseHeldCopy();
+    SECURITY_ATTRIBUTES MakeSecurityAttributes(SECURITY_DESCRIPTOR& descriptor, WORD control, PACL dacl);
     BOOL CreateCopyFolder(const CString& folder);
     BOOL ProtectCopyFolder(const CString& folder);
 

@@ -122,18 +122,21 @@ void CLauncherApp::ReleaseHeldCopy()
 // and run the viewer, and it goes down to everything inside. A copy an
 // administrator made is the Administrators group's, and so trusted by every
 // user; one a user made, by that user alone.
-union CCopyFolderAcl
+struct CCopyFolderAcl
 {
-    ACL acl;
-    DWORD room[128];
+    union {
+        ACL acl;
+        DWORD room[128];
+    };
+    CTokenSid owner;
 };
 
-static PACL MakeCopyFolderAcl(CCopyFolderAcl& buffer, CTokenSid& ownerBuffer)
+static PACL MakeCopyFolderAcl(CCopyFolderAcl& buffer)
 {
     const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    PSID owner = GetTokenSid(ownerBuffer, TokenOwner);
+    PSID owner = GetTokenSid(buffer.owner, TokenOwner);
     PACL acl = &buffer.acl;
-    if (owner == NULL || !InitializeAcl(acl, sizeof(buffer), ACL_REVISION) ||
+    if (owner == NULL || !InitializeAcl(acl, sizeof(buffer.room), ACL_REVISION) ||
         !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, AsSid(SYSTEM_SID)) ||
         !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, AsSid(ADMINISTRATORS_SID)) ||
         !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, owner) ||
@@ -143,25 +146,34 @@ static PACL MakeCopyFolderAcl(CCopyFolderAcl& buffer, CTokenSid& ownerBuffer)
     return acl;
 }
 
-// Makes a folder for a new copy with that access list, and nothing inherited
-// from the folder above, where every user may change what others put there.
-BOOL CLauncherApp::CreateCopyFolder(const CString& folder)
+// Security attributes around a descriptor of the launcher's own making, as
+// InitializeSecurityDescriptor and SetSecurityDescriptorDacl would make it,
+// without loading advapi32. SE_DACL_PRESENT with no access list is open to
+// every user.
+SECURITY_ATTRIBUTES CLauncherApp::MakeSecurityAttributes(SECURITY_DESCRIPTOR& descriptor, WORD control, PACL dacl)
 {
-    CCopyFolderAcl buffer;
-    CTokenSid owner;
-    PACL acl = MakeCopyFolderAcl(buffer, owner);
-    if (acl == NULL)
-        return FALSE;
-    SECURITY_DESCRIPTOR descriptor;
     memset(&descriptor, 0, sizeof(descriptor));
     descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
-    descriptor.Control = SE_DACL_PRESENT | SE_DACL_PROTECTED;
-    descriptor.Dacl = acl;
+    descriptor.Control = control;
+    descriptor.Dacl = dacl;
     SECURITY_ATTRIBUTES attributes;
     memset(&attributes, 0, sizeof(attributes));
     attributes.nLength = sizeof(attributes);
     attributes.lpSecurityDescriptor = &descriptor;
     attributes.bInheritHandle = FALSE;
+    return attributes;
+}
+
+// Makes a folder for a new copy with that access list, and nothing inherited
+// from the folder above, where every user may change what others put there.
+BOOL CLauncherApp::CreateCopyFolder(const CString& folder)
+{
+    CCopyFolderAcl buffer;
+    PACL acl = MakeCopyFolderAcl(buffer);
+    if (acl == NULL)
+        return FALSE;
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes = MakeSecurityAttributes(descriptor, SE_DACL_PRESENT | SE_DACL_PROTECTED, acl);
     return CreateDirectoryA(folder, &attributes);
 }
 
@@ -169,8 +181,7 @@ BOOL CLauncherApp::CreateCopyFolder(const CString& folder)
 BOOL CLauncherApp::ProtectCopyFolder(const CString& folder)
 {
     CCopyFolderAcl buffer;
-    CTokenSid owner;
-    PACL acl = MakeCopyFolderAcl(buffer, owner);
+    PACL acl = MakeCopyFolderAcl(buffer);
     CString name = folder;
     return acl != NULL && SetNamedSecurityInfoA(name.GetBuffer(name.GetLength()), SE_FILE_OBJECT,
                                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,

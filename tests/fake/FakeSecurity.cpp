@@ -55,7 +55,7 @@ Node* OpenedNode(HANDLE handle)
 
 }  // namespace
 
-std::string fake::detail::SidText(const void* sid)
+static std::string SidText(const void* sid)
 {
     const BYTE* b = static_cast<const BYTE*>(sid);
     std::string text = "S-" + std::to_string(b[0]) + "-" + std::to_string(b[7]);
@@ -81,7 +81,8 @@ std::vector<Ace> fake::detail::ParseAcl(const ACL* acl)
     return aces;
 }
 
-PSECURITY_DESCRIPTOR fake::detail::MakeDescriptor(const Security& security, PSID* owner, PACL* dacl)
+// A self-relative security descriptor in a LocalAlloc block, as GetSecurityInfo gives it.
+static PSECURITY_DESCRIPTOR MakeDescriptor(const Security& security, PSID* owner, PACL* dacl)
 {
     // Self-relative: the header, then the owner and the access list, each found by its offset.
     struct Relative {

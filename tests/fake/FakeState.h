@@ -176,11 +176,8 @@ Node* FindChild(const Node* folder, const std::string& name);
 DWORD Attributes(const Node* node);
 bool IsInside(const Node* node, const Node* folder);  // node == folder or below it
 
-// A self-relative security descriptor in a LocalAlloc block, and the parse of
-// an access list the launcher built (FakeSecurity.cpp).
-PSECURITY_DESCRIPTOR MakeDescriptor(const Security& security, PSID* owner, PACL* dacl);
+// The entries of an access list the launcher built (FakeSecurity.cpp).
 std::vector<Ace> ParseAcl(const ACL* acl);
-std::string SidText(const void* sid);
 
 // Operations shared by kernel32 and the shell, with Windows' checks.
 DWORD CheckWritable(const Node* folder);
