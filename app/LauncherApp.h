@@ -6,12 +6,16 @@
 
 // What one walk of a folder tree found: the size of each file, and a line
 // "<size>\t<path>\r\n" for each, its path below the top of the walk; each
-// folder's files come in name order, then its subfolders. Links to folders
+// folder's files come in name order, then its subfolders. A walk that checks
+// a record collects nothing: it moves `record` past each of the record's
+// lines that the walk gives, in order, up to `recordEnd`. Links to folders
 // are never followed: each one met is counted, or removed when asked.
 struct CCopyTally
 {
     TArray<ULONGLONG> sizes;
     CString lines;
+    LPCSTR record = NULL;
+    LPCSTR recordEnd = NULL;
     int links = 0;
     BOOL removeLinks = FALSE;
 };

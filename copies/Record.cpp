@@ -28,18 +28,23 @@ static void SortByName(const CFolderListing& listing, TArray<CFolderListing::Ent
         std::sort(entries.begin(), entries.end(), byName);
 }
 
-// Appends the decimal digits of a number, with no string made for it: a walk
-// writes one for every file.
-static void AppendDecimal(CString& text, ULONGLONG value)
+// The decimal digits of a number, written backwards from the end of
+// `digits`, with no string made for it: a walk writes one for every file.
+static LPCSTR FormatDecimal(char (&digits)[21], ULONGLONG value)
 {
-    char digits[21];
     int first = 20;
     digits[first] = '\0';
     do {
         digits[--first] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    text += digits + first;
+    return digits + first;
+}
+
+static void AppendDecimal(CString& text, ULONGLONG value)
+{
+    char digits[21];
+    text += FormatDecimal(digits, value);
 }
 
 // Reads "<digits>" in full into value; FALSE on anything else or an overflow.
@@ -60,10 +65,28 @@ static BOOL ParseDecimal(LPCSTR text, ULONGLONG& value)
     return count > 0;
 }
 
+// Moves `at` past `part` where the text from `at` begins with it.
+static BOOL SkipPart(LPCSTR& at, LPCSTR end, LPCSTR part)
+{
+    size_t length = strlen(part);
+    if (static_cast<size_t>(end - at) < length || memcmp(at, part, length) != 0)
+        return FALSE;
+    at += length;
+    return TRUE;
+}
+
 static void AddFileToTally(CCopyTally& tally, ULONGLONG size, LPCSTR relative, LPCSTR name)
 {
+    char digits[21];
+    if (tally.record != NULL) {
+        LPCSTR at = tally.record, end = tally.recordEnd;
+        if (SkipPart(at, end, FormatDecimal(digits, size)) && SkipPart(at, end, "\t") &&
+            SkipPart(at, end, relative) && SkipPart(at, end, name) && SkipPart(at, end, "\r\n"))
+            tally.record = at;
+        return;
+    }
     tally.sizes.push_back(size);
-    AppendDecimal(tally.lines, size);
+    tally.lines += FormatDecimal(digits, size);
     tally.lines += '\t';
     tally.lines += relative;
     tally.lines += name;
@@ -239,21 +262,12 @@ BOOL CLauncherApp::MatchesCopyRecord(const CString& copyFolder)
     if (version != COPY_RECORD_VERSION)
         return TRUE;  // a later launcher's format: no record to this one
 
-    CCopyTally now;
-    if (line == end || !WalkFolder(copyFolder, "", now))
+    CCopyTally walk;
+    walk.record = line;
+    walk.recordEnd = end;
+    if (line == end || !WalkFolder(copyFolder, "", walk))
         return FALSE;  // a copy always holds files
-    LPCSTR have = now.lines, haveEnd = have + now.lines.GetLength();
-    for (LPCSTR next; line < end; line = next) {
-        next = NextLine(line, end);
-        size_t length = static_cast<size_t>(next - line);
-        while (have < haveEnd &&
-               (static_cast<size_t>(NextLine(have, haveEnd) - have) != length || memcmp(have, line, length) != 0))
-            have = NextLine(have, haveEnd);
-        if (have == haveEnd)
-            return FALSE;
-        have += length;
-    }
-    return TRUE;
+    return walk.record == end;
 }
 
 // ---- What failed lately
