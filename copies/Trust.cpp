@@ -53,12 +53,29 @@ union CTokenSid
 static PSID GetTokenSid(CTokenSid& buffer, TOKEN_INFORMATION_CLASS which)
 {
     HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!NT_SUCCESS(NtOpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)))
         return NULL;
-    DWORD length = 0;
-    BOOL read = GetTokenInformation(token, which, &buffer, sizeof(buffer), &length);
-    CloseHandle(token);
-    return read ? buffer.sid : NULL;
+    ULONG length = 0;
+    NTSTATUS read = NtQueryInformationToken(token, which, &buffer, sizeof(buffer), &length);
+    NtClose(token);
+    return NT_SUCCESS(read) ? buffer.sid : NULL;
+}
+
+// The owner and access list of an open folder, as a descriptor in `buffer`;
+// NULL when they cannot be read.
+static PSECURITY_DESCRIPTOR ReadFolderSecurity(HANDLE folder, CString& buffer)
+{
+    ULONG length = 512;
+    for (int tries = 0; tries < 2; tries++) {  // the second with the room the first asked for
+        ULONG room = length;
+        PSECURITY_DESCRIPTOR descriptor = buffer.GetBuffer(static_cast<int>(room));
+        if (NT_SUCCESS(NtQuerySecurityObject(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                             descriptor, room, &length)))
+            return descriptor;
+        if (length <= room || length > 0x30000)  // a descriptor holds two SIDs and one access list at most
+            return NULL;
+    }
+    return NULL;
 }
 
 static BOOL IsTrustedAccount(PSID sid, PSID user)
@@ -82,16 +99,18 @@ BOOL CLauncherApp::IsCopyTrusted(const CString& copyFolder)
         return FALSE;
     CTokenSid buffer;
     PSID user = GetTokenSid(buffer, TokenUser);
+    CString security;
+    PSECURITY_DESCRIPTOR descriptor = ReadFolderSecurity(folder, security);
     PSID owner = NULL;
     PACL dacl = NULL;
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    BOOL trusted = user != NULL &&
-                   GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                   &owner, NULL, &dacl, NULL, &descriptor) == ERROR_SUCCESS &&
-                   owner != NULL && dacl != NULL && IsTrustedAccount(owner, user);
+    BOOLEAN present = FALSE, defaulted = FALSE;
+    BOOL trusted = user != NULL && descriptor != NULL &&
+                   NT_SUCCESS(RtlGetOwnerSecurityDescriptor(descriptor, &owner, &defaulted)) &&
+                   NT_SUCCESS(RtlGetDaclSecurityDescriptor(descriptor, &present, &dacl, &defaulted)) &&
+                   owner != NULL && present && dacl != NULL && IsTrustedAccount(owner, user);
     for (DWORD i = 0; trusted && i < dacl->AceCount; i++) {
         ACCESS_ALLOWED_ACE* ace = NULL;
-        if (!GetAce(dacl, i, reinterpret_cast<LPVOID*>(&ace)))
+        if (!NT_SUCCESS(RtlGetAce(dacl, i, reinterpret_cast<PVOID*>(&ace))))
             trusted = FALSE;
         else if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
             trusted = !(ace->Mask & CHANGE_RIGHTS) || IsTrustedAccount(&ace->SidStart, user) ||
@@ -99,8 +118,6 @@ BOOL CLauncherApp::IsCopyTrusted(const CString& copyFolder)
         else
             trusted = ace->Header.AceType == ACCESS_DENIED_ACE_TYPE;  // takes rights away, gives none
     }
-    if (descriptor != NULL)
-        LocalFree(descriptor);
     if (!trusted) {
         CloseHandle(folder);
         return FALSE;

@@ -8,6 +8,22 @@
 #include <aclapi.h>
 #include <mbstring.h>
 #include <mbctype.h>
+#include <winternl.h>
+// ntdll's own calls behind advapi32's OpenProcessToken, GetTokenInformation,
+// GetSecurityInfo and GetAce. ntdll is in every process: advapi32 would be
+// one more DLL to load (three under Wine) at every launch from a shared copy.
+extern "C" {
+NTSTATUS NTAPI NtOpenProcessToken(HANDLE ProcessHandle, ACCESS_MASK DesiredAccess, PHANDLE TokenHandle);
+NTSTATUS NTAPI NtQueryInformationToken(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                       PVOID TokenInformation, ULONG TokenInformationLength, PULONG ReturnLength);
+NTSTATUS NTAPI NtQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                     PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Length, PULONG LengthNeeded);
+NTSTATUS NTAPI RtlGetOwnerSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PSID* Owner,
+                                             PBOOLEAN OwnerDefaulted);
+NTSTATUS NTAPI RtlGetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PBOOLEAN DaclPresent, PACL* Dacl,
+                                            PBOOLEAN DaclDefaulted);
+NTSTATUS NTAPI RtlGetAce(PACL Acl, ULONG AceIndex, PVOID* Ace);
+}
 #else
 #include "FakeWindows.h"
 #endif

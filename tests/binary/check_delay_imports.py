@@ -22,8 +22,7 @@ from check_exe import BadPE, delay_imports, load, pefile
 FUNCTIONS = {"MessageBoxA": "USER32.dll", "SHFileOperationA": "SHELL32.dll",
              "CommandLineToArgvW": "SHELL32.dll"}
 FUNCTIONS.update(dict.fromkeys(
-    ["AddAccessAllowedAceEx", "GetAce", "GetSecurityInfo", "GetTokenInformation", "InitializeAcl",
-     "OpenProcessToken", "SetNamedSecurityInfoA"], "ADVAPI32.dll"))
+    ["AddAccessAllowedAceEx", "InitializeAcl", "SetNamedSecurityInfoA"], "ADVAPI32.dll"))
 
 
 def slot_named_by(pe, at, plus):

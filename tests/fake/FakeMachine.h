@@ -115,7 +115,7 @@ void AddLink(const std::string& path, const std::string& target);
 void SetFolderWritable(const std::string& folder, bool writable);
 void Remove(const std::string& path);  // file, folder tree or link (not what it points to)
 
-// ---- Owners and permissions of folders, as GetSecurityInfo reports them.
+// ---- Owners and permissions of folders, as NtQuerySecurityObject reports them.
 // Accounts are SID texts. The launcher runs as kUser.
 namespace sid {
 const std::string kUser = "S-1-5-21-7-7-7-1001";
@@ -145,7 +145,7 @@ struct Security {
                              {sid::kUsers, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 3}};
     bool nullDacl = false;    // no access list at all (FAT): everyone may do anything
     bool isProtected = false;  // inherits nothing from its folder
-    bool unreadable = false;   // GetSecurityInfo fails with ERROR_ACCESS_DENIED
+    bool unreadable = false;   // NtQuerySecurityObject fails with STATUS_ACCESS_DENIED
 };
 void SetSecurity(const std::string& path, const Security& security);
 // What the folder's security is now: as set by a test, or by the launcher's
@@ -297,7 +297,7 @@ struct ShellOpRecord {
 const std::vector<ShellOpRecord>& ShellOps();
 
 // ---- Resource counters.
-int OpenFileHandles();        // CreateFileA and OpenProcessToken handles not closed yet
+int OpenFileHandles();        // CreateFileA and NtOpenProcessToken handles not closed yet
 int OpenSearches();           // FindFirstFileA handles not closed yet
 int OutstandingArgvBlocks();  // CommandLineToArgvW and LocalAlloc blocks not released with LocalFree
 int BadHandleCloses();        // CloseHandle/FindClose/FindNextFileA on a handle that is not open

@@ -1,4 +1,4 @@
-// advapi32's security functions on the fake disk: owners and access lists of
+// The security calls of ntdll and advapi32 on the fake disk: owners and access lists of
 // folders, in the binary layout Windows uses, and the process's user.
 #include "FakeState.h"
 
@@ -81,79 +81,128 @@ std::vector<Ace> fake::detail::ParseAcl(const ACL* acl)
     return aces;
 }
 
-// A self-relative security descriptor in a LocalAlloc block, as GetSecurityInfo gives it.
-static PSECURITY_DESCRIPTOR MakeDescriptor(const Security& security, PSID* owner, PACL* dacl)
+namespace {
+
+const NTSTATUS kUnsuccessful = (NTSTATUS)0xC0000001;
+const NTSTATUS kInvalidHandle = (NTSTATUS)0xC0000008;
+const NTSTATUS kInvalidParameter = (NTSTATUS)0xC000000D;
+const NTSTATUS kAccessDenied = (NTSTATUS)0xC0000022;
+const NTSTATUS kBufferTooSmall = (NTSTATUS)0xC0000023;
+
+// A self-relative descriptor: the header, then the owner and the access
+// list, each found by its offset (0: none).
+struct Relative {
+    BYTE revision, sbz1;
+    WORD control;
+    DWORD owner, group, sacl, dacl;
+};
+
+std::string DescriptorBytes(const Security& security, SECURITY_INFORMATION which)
 {
-    // Self-relative: the header, then the owner and the access list, each found by its offset.
-    struct Relative {
-        BYTE revision, sbz1;
-        WORD control;
-        DWORD owner, group, sacl, dacl;
-    };
-    std::string sid = SidBytes(security.owner);
-    std::string acl = security.nullDacl ? std::string() : AclBytes(security.dacl);
-    Relative header = {SECURITY_DESCRIPTOR_REVISION, 0,
-                       (WORD)(SE_SELF_RELATIVE | SE_DACL_PRESENT | (security.isProtected ? SE_DACL_PROTECTED : 0)),
-                       (DWORD)sizeof(Relative), 0, 0, acl.empty() ? 0 : (DWORD)(sizeof(Relative) + sid.size())};
-    std::string all = std::string(reinterpret_cast<const char*>(&header), sizeof header) + sid + acl;
-    BYTE* block = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, all.size()));
-    std::memcpy(block, all.data(), all.size());
-    if (owner)
-        *owner = block + header.owner;
-    if (dacl)
-        *dacl = header.dacl ? reinterpret_cast<PACL>(block + header.dacl) : nullptr;
-    return reinterpret_cast<PSECURITY_DESCRIPTOR>(block);
+    std::string sid = (which & OWNER_SECURITY_INFORMATION) ? SidBytes(security.owner) : std::string();
+    bool dacl = (which & DACL_SECURITY_INFORMATION) != 0;
+    std::string acl = dacl && !security.nullDacl ? AclBytes(security.dacl) : std::string();
+    WORD control = (WORD)(SE_SELF_RELATIVE | (dacl ? SE_DACL_PRESENT : 0) | (security.isProtected ? SE_DACL_PROTECTED : 0));
+    Relative header = {SECURITY_DESCRIPTOR_REVISION, 0, control, sid.empty() ? 0 : (DWORD)sizeof(Relative), 0, 0,
+                       acl.empty() ? 0 : (DWORD)(sizeof(Relative) + sid.size())};
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header) + sid + acl;
 }
+
+const Relative* AsRelative(PSECURITY_DESCRIPTOR descriptor)
+{
+    const Relative* header = static_cast<const Relative*>(descriptor);
+    return header->revision == SECURITY_DESCRIPTOR_REVISION && (header->control & SE_SELF_RELATIVE) ? header : nullptr;
+}
+
+}  // namespace
 
 HANDLE GetCurrentProcess(void) { return (HANDLE)kProcess; }
 
-BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle)
+NTSTATUS NtOpenProcessToken(HANDLE ProcessHandle, ACCESS_MASK, PHANDLE TokenHandle)
 {
-    if (Enter("OpenProcessToken", ""))
-        return FALSE;
+    if (Enter("NtOpenProcessToken", ""))
+        return kUnsuccessful;
     if ((uintptr_t)ProcessHandle != kProcess)
-        return Fail(ERROR_INVALID_HANDLE);
+        return kInvalidHandle;
     ++M().openTokens;
     *TokenHandle = (HANDLE)kTokenHandle;
-    return TRUE;
+    return 0;
 }
 
 // The user, who also owns what the launcher creates (a standard user's token).
-BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
-                         DWORD TokenInformationLength, LPDWORD ReturnLength)
+NTSTATUS NtQueryInformationToken(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                 PVOID TokenInformation, ULONG TokenInformationLength, PULONG ReturnLength)
 {
-    if (Enter("GetTokenInformation", TokenInformationClass == TokenUser ? "TokenUser" : "TokenOwner"))
-        return FALSE;
-    if ((uintptr_t)TokenHandle != kTokenHandle || M().openTokens == 0 ||
-        (TokenInformationClass != TokenUser && TokenInformationClass != TokenOwner))
-        return Fail(ERROR_INVALID_PARAMETER);
+    if (Enter("NtQueryInformationToken", TokenInformationClass == TokenUser ? "TokenUser" : "TokenOwner"))
+        return kUnsuccessful;
+    if ((uintptr_t)TokenHandle != kTokenHandle || M().openTokens == 0)
+        return kInvalidHandle;
+    if (TokenInformationClass != TokenUser && TokenInformationClass != TokenOwner)
+        return kInvalidParameter;
     std::string sid = SidBytes(sid::kUser);
-    *ReturnLength = (DWORD)(sizeof(TOKEN_USER) + sid.size());
+    *ReturnLength = (ULONG)(sizeof(TOKEN_USER) + sid.size());
     if (TokenInformationLength < *ReturnLength)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+        return kBufferTooSmall;
     BYTE* bytes = static_cast<BYTE*>(TokenInformation) + sizeof(TOKEN_USER);
     std::memcpy(bytes, sid.data(), sid.size());
     if (TokenInformationClass == TokenUser)
         *static_cast<TOKEN_USER*>(TokenInformation) = TOKEN_USER{{bytes, 0}};
     else
         *static_cast<TOKEN_OWNER*>(TokenInformation) = TOKEN_OWNER{bytes};
-    return TRUE;
+    return 0;
 }
 
-DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
-                      PSID*, PACL* ppDacl, PACL*, PSECURITY_DESCRIPTOR* ppSecurityDescriptor)
+NTSTATUS NtClose(HANDLE Handle)
 {
-    if (Enter("GetSecurityInfo", ""))
-        return GetLastError();
-    Node* node = OpenedNode(handle);
-    if (!node || ObjectType != SE_FILE_OBJECT || !ppSecurityDescriptor)
-        return ERROR_INVALID_PARAMETER;
+    if (Enter("NtClose", ""))
+        return kUnsuccessful;
+    if ((uintptr_t)Handle == kTokenHandle && M().openTokens > 0) {
+        --M().openTokens;
+        return 0;
+    }
+    ++M().badHandleCloses;
+    return kInvalidHandle;
+}
+
+NTSTATUS NtQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                               PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Length, PULONG LengthNeeded)
+{
+    if (Enter("NtQuerySecurityObject", ""))
+        return kUnsuccessful;
+    Node* node = OpenedNode(Handle);
+    if (!node)
+        return kInvalidHandle;
     Security security = node->security ? *node->security : Security();
     if (security.unreadable)
-        return ERROR_ACCESS_DENIED;
-    *ppSecurityDescriptor = MakeDescriptor(security, (SecurityInfo & OWNER_SECURITY_INFORMATION) ? ppsidOwner : nullptr,
-                                           (SecurityInfo & DACL_SECURITY_INFORMATION) ? ppDacl : nullptr);
-    return ERROR_SUCCESS;
+        return kAccessDenied;
+    std::string bytes = DescriptorBytes(security, SecurityInformation);
+    *LengthNeeded = (ULONG)bytes.size();
+    if (Length < bytes.size())
+        return kBufferTooSmall;
+    std::memcpy(SecurityDescriptor, bytes.data(), bytes.size());
+    return 0;
+}
+
+NTSTATUS RtlGetOwnerSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PSID* Owner, PBOOLEAN OwnerDefaulted)
+{
+    const Relative* header = AsRelative(SecurityDescriptor);
+    if (!header)
+        return kInvalidParameter;
+    *Owner = header->owner ? (BYTE*)SecurityDescriptor + header->owner : nullptr;
+    *OwnerDefaulted = 0;
+    return 0;
+}
+
+NTSTATUS RtlGetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PBOOLEAN DaclPresent, PACL* Dacl,
+                                      PBOOLEAN DaclDefaulted)
+{
+    const Relative* header = AsRelative(SecurityDescriptor);
+    if (!header)
+        return kInvalidParameter;
+    *DaclPresent = (header->control & SE_DACL_PRESENT) != 0;
+    *Dacl = header->dacl ? reinterpret_cast<PACL>((BYTE*)SecurityDescriptor + header->dacl) : nullptr;
+    *DaclDefaulted = 0;
+    return 0;
 }
 
 DWORD SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID,
@@ -202,13 +251,13 @@ BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD
     return TRUE;
 }
 
-BOOL GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce)
+NTSTATUS RtlGetAce(PACL Acl, ULONG AceIndex, PVOID* Ace)
 {
-    if (dwAceIndex >= pAcl->AceCount)
-        return Fail(ERROR_INVALID_PARAMETER);
-    BYTE* at = reinterpret_cast<BYTE*>(pAcl) + sizeof(ACL);
-    for (DWORD i = 0; i < dwAceIndex; i++)
+    if (AceIndex >= Acl->AceCount)
+        return kInvalidParameter;
+    BYTE* at = reinterpret_cast<BYTE*>(Acl) + sizeof(ACL);
+    for (ULONG i = 0; i < AceIndex; i++)
         at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
-    *pAce = at;
-    return TRUE;
+    *Ace = at;
+    return 0;
 }

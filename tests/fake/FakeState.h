@@ -130,7 +130,7 @@ struct Machine {
     std::map<std::string, MutexState> mutexes;
     std::map<uintptr_t, std::string> mutexHandles;
     std::set<void*> argvBlocks;
-    int openTokens = 0;  // OpenProcessToken handles not closed
+    int openTokens = 0;  // NtOpenProcessToken handles not closed
     int badHandleCloses = 0;
     int badLocalFrees = 0;
 

@@ -201,10 +201,6 @@ BOOL CloseHandle(HANDLE hObject)
     }
     if (m.mutexHandles.erase((uintptr_t)hObject))
         return TRUE;
-    if ((uintptr_t)hObject == kTokenHandle && m.openTokens > 0) {
-        --m.openTokens;
-        return TRUE;
-    }
     ++m.badHandleCloses;
     return Fail(ERROR_INVALID_HANDLE);
 }

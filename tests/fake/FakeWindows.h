@@ -26,6 +26,7 @@ typedef char CHAR;
 
 typedef void* HANDLE;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef const void* LPCVOID;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
@@ -196,7 +197,8 @@ typedef struct _SECURITY_DESCRIPTOR {
     void* Group;
     void* Sacl;
     void* Dacl;
-} SECURITY_DESCRIPTOR, *PSECURITY_DESCRIPTOR;
+} SECURITY_DESCRIPTOR;
+typedef void* PSECURITY_DESCRIPTOR;
 
 typedef void* PSID;
 typedef DWORD ACCESS_MASK;
@@ -431,18 +433,29 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL ReleaseMutex(HANDLE hMutex);
 
-// advapi32: security (FakeSecurity.cpp)
+// ntdll and advapi32: security (FakeSecurity.cpp)
+typedef LONG NTSTATUS;
+typedef DWORD ULONG;
+typedef ULONG* PULONG;
+typedef unsigned char BOOLEAN;
+typedef BOOLEAN* PBOOLEAN;
+#define NTAPI
+#define NT_SUCCESS(status) ((NTSTATUS)(status) >= 0)
 HANDLE GetCurrentProcess(void);
-BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
-BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
-                         DWORD TokenInformationLength, LPDWORD ReturnLength);
-DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
-                      PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl, PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+NTSTATUS NtOpenProcessToken(HANDLE ProcessHandle, ACCESS_MASK DesiredAccess, PHANDLE TokenHandle);
+NTSTATUS NtQueryInformationToken(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                 PVOID TokenInformation, ULONG TokenInformationLength, PULONG ReturnLength);
+NTSTATUS NtQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                               PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Length, PULONG LengthNeeded);
+NTSTATUS NtClose(HANDLE Handle);
+NTSTATUS RtlGetOwnerSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PSID* Owner, PBOOLEAN OwnerDefaulted);
+NTSTATUS RtlGetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, PBOOLEAN DaclPresent, PACL* Dacl,
+                                      PBOOLEAN DaclDefaulted);
+NTSTATUS RtlGetAce(PACL Acl, ULONG AceIndex, PVOID* Ace);
 DWORD SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
                             PSID psidOwner, PSID psidGroup, PACL pDacl, PACL pSacl);
 BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision);
 BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask, PSID pSid);
-BOOL GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
 
 // shell32
 LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);

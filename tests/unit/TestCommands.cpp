@@ -335,6 +335,13 @@ const LaunchCase kTrustCases[] = {
          OwnedBy(kShared, fake::sid::kOtherUser);
      },
      kShared, {{kShared, H::FromMedium}}, kShared, "", "", "", ""},
+    {"shared copy that many may read, a descriptor longer than a first read takes: used",
+     [](CommandTest& t) {
+         t.Copy(kShared, kNew);
+         for (int i = 0; i < 20; i++)
+             Allow(kShared, {fake::sid::kOtherUser, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 3});
+     },
+     kShared, {{kShared, H::Current}}, kShared, "", "", "", ""},
     {"shared copy every user may change: replaced",
      [](CommandTest& t) {
          t.Copy(kShared, kNew);
