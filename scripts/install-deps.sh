@@ -198,7 +198,7 @@ make_wine32_root() {
 
 # The 32-bit exe, the one on discs, runs under Wine's 32-bit loader (from the
 # i386 architecture) beside the 64-bit one.
-why_no_i386=${ZELVO_NO_WINE32:-}  # a caller's reason to go without Wine's 32-bit half
+why_no_i386=
 emulated=
 [ -n "$why_no_i386" ] || runs_i386 || { emulate_i386 && emulated=1; } || true
 i386_emulated() { [ -n "$emulated" ] || [ -e "$BINFMT/qemu-i386" ]; }

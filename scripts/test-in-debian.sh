@@ -83,16 +83,8 @@ done
 step "a clone of $(git -C "$checkout" rev-parse --short HEAD) in /root/zelvo"
 git clone -q "$checkout" "$root/root/zelvo"
 
-# As a new user: root's login environment, nothing of this machine's. Where
-# this machine runs 32-bit programs only under qemu, the root leaves them out:
-# the 32-bit groups under Wine 10 and qemu take longer than CI allows, and
-# Wine 10's desktop process keeps a message box's test waiting there. The
-# 32-bit exe is proven on this machine's own release instead.
-no_wine32=
-[ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] ||
-    no_wine32="ZELVO_NO_WINE32=32-bit programs run here only under qemu, which this root leaves out"
+# As a new user: root's login environment, nothing of this machine's.
 inside=(chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash TERM=dumb
-        ${no_wine32:+"$no_wine32"}
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
         /bin/bash -c 'cd /root/zelvo && "$@"' bash)
 step "scripts/demo.sh"
