@@ -10,8 +10,8 @@
 #include <mbctype.h>
 #include <winternl.h>
 // ntdll's own calls behind advapi32's OpenProcessToken, GetTokenInformation,
-// GetSecurityInfo and GetAce. ntdll is in every process: advapi32 would be
-// one more DLL to load (three under Wine) at every launch from a shared copy.
+// GetSecurityInfo and GetAce. ntdll is in every process: advapi32, and the
+// DLLs it needs, would be loaded at every launch from a shared copy.
 extern "C" {
 NTSTATUS NTAPI NtOpenProcessToken(HANDLE ProcessHandle, ACCESS_MASK DesiredAccess, PHANDLE TokenHandle);
 NTSTATUS NTAPI NtQueryInformationToken(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
