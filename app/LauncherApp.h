@@ -142,6 +142,7 @@ private:
     BOOL ForgetInstallFailure(const CString& copyFolder);
     DWORD ReadSmallFile(const CString& path, CString& text);
     BOOL WriteSmallFile(const CString& path, const CString& text);
+    BOOL IsWholeCopy(const CString& folder);
     BOOL CopyIntoPlace(const CString& staging);
     BOOL CopyFromMedium(const CString& staging);
     BOOL MoveCopyIntoPlace(const CString& suffix);

@@ -215,15 +215,21 @@ BOOL CLauncherApp::InstallCopy()
 // record, for the next launch to put in place.
 BOOL CLauncherApp::CopyIntoPlace(const CString& staging)
 {
-    CCopyTally copy;
-    BOOL whole = CopyFromMedium(staging) && CountCopy(staging, copy) &&
-                 strcmp(copy.lines, m_tallyCopySource.lines) == 0 && WriteCopyRecord(staging, copy.lines);
+    BOOL whole = CopyFromMedium(staging) && IsWholeCopy(staging) && WriteCopyRecord(staging, m_tallyCopySource.lines);
     if (whole && RenameWithRetry(staging, m_strCopyTarget))
         return TRUE;
     if (!whole)
         RemoveTree(staging);  // an unfinished copy is of no use to anyone
     RememberInstallFailure();
     return FALSE;
+}
+
+// Whether a folder holds just what the space check counted at the copy
+// source: the same files, each of the same size.
+BOOL CLauncherApp::IsWholeCopy(const CString& folder)
+{
+    CCopyTally copy;
+    return CountCopy(folder, copy) && strcmp(copy.lines, m_tallyCopySource.lines) == 0;
 }
 
 // Puts the medium's VIEWER tree and the companion into the staging folder.
@@ -280,13 +286,10 @@ BOOL CLauncherApp::MoveCopyIntoPlace(const CString& suffix)
         return FALSE;
     // The folder arrives in the parent under its own last name, the staging
     // name. Whatever the shell says, only a whole copy goes on.
-    CCopyTally moved;
-    if (!CopyOrMoveFolder(leaving, parent, TRUE) || !CountCopy(staging, moved) ||
-        strcmp(moved.lines, m_tallyCopySource.lines) != 0) {
+    if (!CopyOrMoveFolder(leaving, parent, TRUE) || !IsWholeCopy(staging)) {
         RemoveTree(staging);
         // A copy still whole where it was keeps its name there; a half one goes.
-        CCopyTally left;
-        if (CountCopy(leaving, left) && strcmp(left.lines, m_tallyCopySource.lines) == 0)
+        if (IsWholeCopy(leaving))
             RenameWithRetry(leaving, m_strCopySource);
         else
             RemoveTree(leaving);
